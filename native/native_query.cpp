@@ -1,0 +1,50 @@
+#include "native/native_query.h"
+
+#include "native/console.h"
+#include "native/module.h"
+
+NtQuerySystemInformationFn g_NtQuerySystemInformation = nullptr;
+
+namespace {
+
+const wchar_t kNtdll[] = L"ntdll.dll";
+
+// Nobody reads the previous state; both calls share the byte.
+uint8_t g_privilegeWasEnabled;
+
+}  // namespace
+
+int InitNativeQuery() {
+  RtlAdjustPrivilegeFn adjust = NativeEntryCast<RtlAdjustPrivilegeFn>(
+      LookupNativeEntry(kNtdll, "RtlAdjustPrivilege"));
+  if (adjust == nullptr) {
+    ConsoleWPrintf(L"cannot get adjust priviledge function pointer\n");
+    return -1;
+  }
+  // Without these a later query may be refused; that query reports its status.
+  adjust(kSeProfileSingleProcessPrivilege, 1, 0, &g_privilegeWasEnabled);
+  adjust(kSeDebugPrivilege, 1, 0, &g_privilegeWasEnabled);
+
+  g_NtQuerySystemInformation = NativeEntryCast<NtQuerySystemInformationFn>(
+      LookupNativeEntry(kNtdll, "NtQuerySystemInformation"));
+  if (g_NtQuerySystemInformation == nullptr) {
+    ConsoleWPrintf(L"cannot get access to NtQueryInformation\n");
+    ConsoleWPrintf(L"cannot initialize NtQuery pointer\n");
+    return -1;
+  }
+  return 0;
+}
+
+void MakeSuperfetchInformation(SuperfetchInformation* envelope, uint32_t subClass, void* data,
+                               uint32_t length) {
+  envelope->version = kSuperfetchVersion;
+  envelope->magic = kSuperfetchMagic;
+  envelope->subClass = subClass;
+  envelope->data = data;
+  envelope->length = length;
+}
+
+QueryStatus QuerySuperfetch(SuperfetchInformation* envelope, uint32_t* returnLength) {
+  return g_NtQuerySystemInformation(kSystemSuperfetchInformation, envelope,
+                                    static_cast<uint32_t>(sizeof(*envelope)), returnLength);
+}

@@ -1,0 +1,30 @@
+// Making the native service usable, and calling it.
+#ifndef PFNDB_NATIVE_NATIVE_QUERY_H_
+#define PFNDB_NATIVE_NATIVE_QUERY_H_
+
+#include <cstdint>
+
+#include "native/ntdll.h"
+
+const uint32_t kSeProfileSingleProcessPrivilege = 13;
+const uint32_t kSeDebugPrivilege = 20;
+
+// The resolved NtQuerySystemInformation; null until InitNativeQuery succeeds.
+// Every query of the program goes through it, so tests may point it at a
+// scripted service.
+extern NtQuerySystemInformationFn g_NtQuerySystemInformation;
+
+// Enables the profile-single-process and debug privileges (a refusal is not
+// an error) and resolves NtQuerySystemInformation from "ntdll.dll".
+// Returns 0, or -1 after printing why when an entry point is missing; the
+// pointer then stays null.
+int InitNativeQuery();
+
+// Fills *envelope for a class-79 query of subClass over data/length.
+void MakeSuperfetchInformation(SuperfetchInformation* envelope, uint32_t subClass, void* data,
+                               uint32_t length);
+
+// Queries class 79 with *envelope through g_NtQuerySystemInformation.
+QueryStatus QuerySuperfetch(SuperfetchInformation* envelope, uint32_t* returnLength);
+
+#endif  // PFNDB_NATIVE_NATIVE_QUERY_H_

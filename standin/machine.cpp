@@ -1,0 +1,303 @@
+#include "standin/machine.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "pfn/pfn.h"
+
+namespace {
+
+const QueryStatus kStatusInvalidInfoClass = static_cast<QueryStatus>(0xC0000003u);
+const QueryStatus kStatusInfoLengthMismatch = static_cast<QueryStatus>(0xC0000004u);
+const QueryStatus kStatusInvalidParameter = static_cast<QueryStatus>(0xC000000Du);
+
+struct Source {
+  uint32_t type;
+  uint32_t key;
+  std::string name;  // bytes of the image name; only the first 12 are reported
+  uint32_t weight;   // share of the private pages this process owns
+};
+
+}  // namespace
+
+struct StandinMachine {
+  std::vector<PhysicalRange> ranges;
+  std::vector<Source> sources;
+  // Owner of each slice of the private pages: process keys repeated by
+  // weight, plus keys of processes that have already gone.
+  std::vector<uint32_t> privateOwners;
+};
+
+namespace {
+
+// Keys of processes that exited after their pages were counted: their pages
+// keep a key no record carries.
+const uint32_t kExitedKeys[] = {0x9c4, 0xb10, 0x1d8c};
+
+const Source kDefaultSources[] = {
+    {2, 0x4, "System", 6},
+    {2, 0x178, "smss.exe", 1},
+    {2, 0x1a8, "csrss.exe", 4},
+    {1, 0x1, "PagedPool", 0},  // sources of other kinds carry no process
+    {2, 0x1c0, "winlogon.exe", 3},
+    {2, 0x1ec, "services.exe", 3},
+    {2, 0x1f8, "lsass.exe", 5},
+    {2, 0x2b4, "svchost.exe", 4},
+    {2, 0x2c0, "svchost.exe", 9},
+    {2, 0x330, "svchost.exe", 6},
+    {3, 0x2, "SessionSpace", 0},
+    {2, 0x37c, "svchost.exe", 3},
+    {2, 0x3b8, "svchost.exe", 2},
+    {2, 0x4a0, "spoolsv.exe", 3},
+    {2, 0x508, "explorer.exe", 12},  // exactly 12 bytes: no room for a NUL
+    {2, 0x53c, "SearchIndexer.exe", 7},
+    {2, 0x5d4, "cmd.exe", 1},
+    {2, 0x5d4, "conhost.exe", 1},  // a second record under the same key
+    {2, 0x624, "taskmgr.exe", 2},
+    {2, 0x6e0, "firefox.exe", 30},
+    {2, 0x700, "firefox.exe", 14},
+    {2, 0x77c, "OUTLOOK.EXE", 16},
+    {1, 0x3, "NonPagedPool", 0},
+    {2, 0x7b8, "WINWORD.EXE", 11},
+    {2, 0x81c, "Caf\xe9Manager.exe", 2},  // a Latin-1 byte in the name
+    {2, 0x8a0, "notepad.exe", 1},
+    {2, 0x8f4, "vmtoolsd.exe", 3},
+    {2, 0x00800a3c, "wmiprvse.exe", 2},  // key bit 23 set
+    {2, 0x960, "alg.exe", 1},
+    {2, 0xa18, "wuauclt.exe", 2},
+    {2, 0xa6c, "msiexec.exe", 4},
+    {2, 0xbe0, "devenv.exe", 25},
+    {3, 0x4, "Pagefile", 0},
+    {2, 0xc44, "cl.exe", 6},
+    {2, 0xcd8, "link.exe", 3},
+};
+
+// A PC-like layout: the DOS area, the bulk below the PCI hole, a small range
+// between ACPI tables, and memory remapped above 4 GiB.
+const PhysicalRange kDefaultRanges[] = {
+    {0x1, 0x9e},
+    {0x100, 0xbf00},
+    {0xc100, 0x2f00},
+    {0x100000, 0x8000},
+};
+
+void BuildOwners(StandinMachine* machine) {
+  for (const Source& source : machine->sources)
+    for (uint32_t i = 0; i < source.weight; ++i)
+      if (source.type == kPrivateSourceProcess) machine->privateOwners.push_back(source.key);
+  // About one private page in twenty belongs to a process without a record.
+  size_t unknown = machine->privateOwners.size() / 20 + 1;
+  for (size_t i = 0; i < unknown; ++i)
+    machine->privateOwners.push_back(kExitedKeys[i % (sizeof(kExitedKeys) / sizeof(kExitedKeys[0]))]);
+}
+
+// Every value of a page follows from its number alone.
+inline uint32_t Mix(uint32_t page, uint32_t salt) {
+  uint64_t x = (uint64_t{page} << 8 | salt) + 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return static_cast<uint32_t>((x ^ (x >> 31)) >> 16);
+}
+
+// Picks an index from cumulative weights out of 1000.
+template <size_t N>
+uint32_t Pick(const uint16_t (&cumulative)[N], uint32_t roll) {
+  uint32_t r = roll % 1000;
+  for (uint32_t i = 0; i < N; ++i)
+    if (r < cumulative[i]) return i;
+  return N - 1;
+}
+
+// Zero, free, standby, modified, modified-no-write, bad, active, transition.
+const uint16_t kListShares[8] = {90, 160, 310, 370, 390, 393, 970, 1000};
+// Process private first; 12 to 15 are rare and carry no name.
+const uint16_t kUseShares[16] = {400, 590, 620, 670, 760, 820, 870, 900,
+                                 930, 940, 955, 975, 981, 987, 994, 1000};
+
+uint32_t PageVirtualAddress(uint32_t list, uint32_t use, uint32_t roll) {
+  if (list == 0 || list == 1 || list == 5) return 0;  // not mapped anywhere
+  uint32_t page = roll & 0xFFFFF;
+  switch (use) {
+    case 0:
+    case 1:
+    case 2:
+    case 9: return 0x00010000u + (page % 0x7FFD0u) * 0x1000u;  // user space
+    case 3: return 0xC0000000u + (page % 0x400u) * 0x1000u;    // page tables
+    case 4: return 0xE1000000u + (page % 0xD000u) * 0x1000u;   // paged pool
+    case 5: return 0x82000000u + (page % 0x6000u) * 0x1000u;   // nonpaged pool
+    case 6: return 0xF0000000u + (page % 0x7000u) * 0x1000u;   // system PTEs
+    case 7: return 0xBF800000u + (page % 0x800u) * 0x1000u;    // session space
+    case 8: return 0xC1000000u + (page % 0x20000u) * 0x1000u;  // system cache
+    case 10: return 0x80800000u + (page % 0x800u) * 0x1000u;   // locked kernel
+    case 11: return 0xF7000000u + (page % 0x800u) * 0x1000u;   // kernel stacks
+    default: return 0;
+  }
+}
+
+void FillEntry(const StandinMachine& machine, PfnEntry* entry) {
+  uint32_t page = entry->pageFrameNumber;
+  uint32_t list = Pick(kListShares, Mix(page, 1));
+  uint32_t use = Pick(kUseShares, Mix(page, 2));
+  uint32_t extra = Mix(page, 3);
+  // Bits 9-31 of word 1 hold other state of the page that pfndb ignores.
+  uint32_t noise = Mix(page, 4) & ~0x1FFu;
+  uint32_t key = extra;  // for a page of another use, just other state
+  if (use == 0) key = machine.privateOwners[extra % machine.privateOwners.size()];
+  entry->word0 = use | list << 4 | (key & 0x7FFFFFu) << 9;
+  entry->word1 = (key >> 23) | noise;
+  entry->virtualAddress = PageVirtualAddress(list, use, Mix(page, 5));
+}
+
+QueryStatus AnswerBasic(const StandinMachine& machine, void* buffer, uint32_t bufferLength,
+                        uint32_t* returnLength) {
+  if (bufferLength != sizeof(SystemBasicInformation)) return kStatusInfoLengthMismatch;
+  SystemBasicInformation basic;
+  memset(&basic, 0, sizeof(basic));
+  uint32_t lowest = UINT32_MAX, highest = 0, total = 0;
+  for (const PhysicalRange& range : machine.ranges) {
+    if (range.firstPage < lowest) lowest = range.firstPage;
+    if (range.firstPage + range.pageCount - 1 > highest) highest = range.firstPage + range.pageCount - 1;
+    total += range.pageCount;
+  }
+  basic.timerResolution = 156250;
+  basic.pageSize = 4096;
+  basic.numberOfPhysicalPages = total;
+  basic.lowestPhysicalPageNumber = lowest;
+  basic.highestPhysicalPageNumber = highest;
+  basic.allocationGranularity = 0x10000;
+  basic.minimumUserModeAddress = 0x10000;
+  basic.maximumUserModeAddress = 0x7FFEFFFF;
+  basic.activeProcessorsAffinityMask = 0x3;
+  basic.numberOfProcessors = 2;
+  memcpy(buffer, &basic, sizeof(basic));
+  if (returnLength != nullptr) *returnLength = sizeof(basic);
+  return kStatusSuccess;
+}
+
+QueryStatus AnswerRanges(const StandinMachine& machine, SuperfetchInformation* envelope,
+                         uint32_t* returnLength) {
+  uint32_t needed = static_cast<uint32_t>(sizeof(MemoryRangeInfo) +
+                                          machine.ranges.size() * sizeof(PhysicalRange));
+  if (returnLength != nullptr) *returnLength = needed;
+  if (envelope->data == nullptr || envelope->length < needed) return kStatusBufferTooSmall;
+  MemoryRangeInfo* info = static_cast<MemoryRangeInfo*>(envelope->data);
+  if (info->version != 1) return kStatusInvalidParameter;
+  info->rangeCount = static_cast<int32_t>(machine.ranges.size());
+  memcpy(MemoryRanges(info), machine.ranges.data(), machine.ranges.size() * sizeof(PhysicalRange));
+  return kStatusSuccess;
+}
+
+QueryStatus AnswerPfn(const StandinMachine& machine, SuperfetchInformation* envelope,
+                      uint32_t* returnLength) {
+  PfnRequest* request = static_cast<PfnRequest*>(envelope->data);
+  if (request == nullptr || envelope->length < sizeof(PfnRequest)) return kStatusInfoLengthMismatch;
+  if (request->version != 1) return kStatusInvalidParameter;
+  uint64_t needed = sizeof(PfnRequest) + uint64_t{request->entryCount} * sizeof(PfnEntry);
+  if (needed > envelope->length) return kStatusInfoLengthMismatch;
+  PfnEntry* entries = PfnEntries(request);
+  for (uint32_t j = 0; j < request->entryCount; ++j) FillEntry(machine, &entries[j]);
+  if (returnLength != nullptr) *returnLength = static_cast<uint32_t>(needed);
+  return kStatusSuccess;
+}
+
+QueryStatus AnswerPrivateSources(const StandinMachine& machine, SuperfetchInformation* envelope,
+                                 uint32_t* returnLength) {
+  uint32_t needed = static_cast<uint32_t>(sizeof(PrivateSourceInfo) +
+                                          machine.sources.size() * sizeof(PrivateSourceRecord));
+  if (returnLength != nullptr) *returnLength = needed;
+  PrivateSourceInfo* info = static_cast<PrivateSourceInfo*>(envelope->data);
+  if (info == nullptr || envelope->length < sizeof(PrivateSourceInfo)) return kStatusBufferTooSmall;
+  if (info->version != kPrivateSourceVersion) return kStatusInvalidParameter;
+  if (envelope->length < needed) return kStatusBufferTooSmall;
+  info->recordCount = static_cast<int32_t>(machine.sources.size());
+  PrivateSourceRecord* records = PrivateSourceRecords(info);
+  for (size_t r = 0; r < machine.sources.size(); ++r) {
+    const Source& source = machine.sources[r];
+    PrivateSourceRecord& record = records[r];
+    memset(&record, 0, sizeof(record));
+    record.sourceType = source.type;
+    record.key = source.key;
+    record.size = source.weight * 0x1a + 0x10;
+    memcpy(record.imageName, source.name.data(),
+           source.name.size() < kImageNameBytes ? source.name.size() : kImageNameBytes);
+  }
+  return kStatusSuccess;
+}
+
+const StandinMachine* g_selected = nullptr;
+
+}  // namespace
+
+const StandinMachine* StandinDefaultMachine() {
+  static StandinMachine* machine = [] {
+    StandinMachine* built = new StandinMachine;
+    built->ranges.assign(std::begin(kDefaultRanges), std::end(kDefaultRanges));
+    built->sources.assign(std::begin(kDefaultSources), std::end(kDefaultSources));
+    BuildOwners(built);
+    return built;
+  }();
+  return machine;
+}
+
+StandinMachine* StandinCreateMachine(uint32_t pages, int processes) {
+  if (pages == 0) return nullptr;
+  StandinMachine* machine = new StandinMachine;
+  // The same shape as the default machine, scaled: a little low memory, most
+  // below the 3 GiB hole, the rest above 4 GiB.
+  uint32_t low = pages < 0x9e ? pages : 0x9e;
+  uint32_t rest = pages - low;
+  uint32_t below = rest / 8 * 5;
+  if (below > 0xBFF00 - 0x100) below = 0xBFF00 - 0x100;
+  uint32_t middle = (rest - below) / 16;
+  uint32_t above = rest - below - middle;
+  const PhysicalRange candidate[] = {{0x1, low}, {0x100, below}, {0xC0000, middle}, {0x100000, above}};
+  for (const PhysicalRange& range : candidate) {
+    if (range.pageCount == 0) continue;
+    if (uint64_t{range.firstPage} + range.pageCount > (uint64_t{1} << 32)) {
+      delete machine;
+      return nullptr;
+    }
+    machine->ranges.push_back(range);
+  }
+  const size_t known = sizeof(kDefaultSources) / sizeof(kDefaultSources[0]);
+  for (int i = 0; i < processes; ++i) {
+    Source source = kDefaultSources[i % known];
+    source.type = kPrivateSourceProcess;
+    source.key = 0x1000 + 4 * static_cast<uint32_t>(i);
+    if (source.weight == 0) source.weight = 1;
+    machine->sources.push_back(source);
+  }
+  if (machine->sources.empty()) machine->sources.push_back({kPrivateSourceProcess, 0x4, "System", 1});
+  BuildOwners(machine);
+  return machine;
+}
+
+void StandinDestroyMachine(StandinMachine* machine) { delete machine; }
+
+QueryStatus StandinQuery(const StandinMachine* machine, uint32_t infoClass, void* buffer,
+                         uint32_t bufferLength, uint32_t* returnLength) {
+  if (infoClass == kSystemBasicInformation)
+    return AnswerBasic(*machine, buffer, bufferLength, returnLength);
+  if (infoClass != kSystemSuperfetchInformation) return kStatusInvalidInfoClass;
+  if (buffer == nullptr || bufferLength != sizeof(SuperfetchInformation))
+    return kStatusInfoLengthMismatch;
+  SuperfetchInformation* envelope = static_cast<SuperfetchInformation*>(buffer);
+  if (envelope->version != kSuperfetchVersion || envelope->magic != kSuperfetchMagic)
+    return kStatusInvalidParameter;
+  switch (envelope->subClass) {
+    case kSuperfetchMemoryRangesQuery: return AnswerRanges(*machine, envelope, returnLength);
+    case kSuperfetchPfnQuery: return AnswerPfn(*machine, envelope, returnLength);
+    case kSuperfetchPrivateSourceQuery: return AnswerPrivateSources(*machine, envelope, returnLength);
+    default: return kStatusInvalidInfoClass;
+  }
+}
+
+void StandinSelectMachine(const StandinMachine* machine) { g_selected = machine; }
+
+QueryStatus PFNDB_NTAPI StandinNtQuerySystemInformation(uint32_t infoClass, void* buffer,
+                                                        uint32_t bufferLength,
+                                                        uint32_t* returnLength) {
+  const StandinMachine* machine = g_selected != nullptr ? g_selected : StandinDefaultMachine();
+  return StandinQuery(machine, infoClass, buffer, bufferLength, returnLength);
+}
