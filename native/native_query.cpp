@@ -1,7 +1,6 @@
 #include "native/native_query.h"
 
 #include "native/console.h"
-#include "native/module.h"
 
 NtQuerySystemInformationFn g_NtQuerySystemInformation = nullptr;
 
@@ -12,11 +11,13 @@ const wchar_t kNtdll[] = L"ntdll.dll";
 // Nobody reads the previous state; both calls share the byte.
 uint8_t g_privilegeWasEnabled;
 
+NativeEntryLookup g_lookup = LookupNativeEntry;
+
 }  // namespace
 
 int InitNativeQuery() {
   RtlAdjustPrivilegeFn adjust = NativeEntryCast<RtlAdjustPrivilegeFn>(
-      LookupNativeEntry(kNtdll, "RtlAdjustPrivilege"));
+      g_lookup(kNtdll, "RtlAdjustPrivilege"));
   if (adjust == nullptr) {
     ConsoleWPrintf(L"cannot get adjust priviledge function pointer\n");
     return -1;
@@ -26,13 +27,17 @@ int InitNativeQuery() {
   adjust(kSeDebugPrivilege, 1, 0, &g_privilegeWasEnabled);
 
   g_NtQuerySystemInformation = NativeEntryCast<NtQuerySystemInformationFn>(
-      LookupNativeEntry(kNtdll, "NtQuerySystemInformation"));
+      g_lookup(kNtdll, "NtQuerySystemInformation"));
   if (g_NtQuerySystemInformation == nullptr) {
     ConsoleWPrintf(L"cannot get access to NtQueryInformation\n");
     ConsoleWPrintf(L"cannot initialize NtQuery pointer\n");
     return -1;
   }
   return 0;
+}
+
+void SetNativeEntryLookup(NativeEntryLookup lookup) {
+  g_lookup = lookup != nullptr ? lookup : LookupNativeEntry;
 }
 
 void MakeSuperfetchInformation(SuperfetchInformation* envelope, uint32_t subClass, void* data,

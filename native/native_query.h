@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "native/module.h"
 #include "native/ntdll.h"
 
 const uint32_t kSeProfileSingleProcessPrivilege = 13;
@@ -19,6 +20,12 @@ extern NtQuerySystemInformationFn g_NtQuerySystemInformation;
 // Returns 0, or -1 after printing why when an entry point is missing; the
 // pointer then stays null.
 int InitNativeQuery();
+
+// Replaces the lookup InitNativeQuery resolves its entries with, so a test
+// can supply its own service without a module; null restores
+// LookupNativeEntry.
+typedef NativeEntry (*NativeEntryLookup)(const wchar_t* moduleName, const char* entryName);
+void SetNativeEntryLookup(NativeEntryLookup lookup);
 
 // Fills *envelope for a class-79 query of subClass over data/length.
 void MakeSuperfetchInformation(SuperfetchInformation* envelope, uint32_t subClass, void* data,

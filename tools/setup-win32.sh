@@ -20,7 +20,11 @@ DIED=0
 die() { echo "[$ME] FAILED in step '$STEP': $*" >&2; DIED=1; exit 1; }
 warn() { echo "[$ME] warning: $*" >&2; }
 # Commands that fail without a die() still name the step they broke.
-trap 'rc=$?; [ "$rc" -eq 0 ] || [ "$DIED" -eq 1 ] || echo "[$ME] FAILED in step '"'"'$STEP'"'"' (exit $rc)" >&2' EXIT
+on_exit() {
+    local rc=$?
+    [ "$rc" -eq 0 ] || [ "$DIED" -eq 1 ] || echo "[$ME] FAILED in step '$STEP' (exit $rc)" >&2
+}
+trap on_exit EXIT
 
 installed() { # installed PKG -> true when dpkg has it fully installed
     [ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$1" 2>/dev/null || true)" = "ii " ]
@@ -55,6 +59,7 @@ step "check preconditions"
 [ "$(id -u)" -eq 0 ] || die "must run as root"
 [ "$(uname -m)" = x86_64 ] || die "expects an x86_64 host, found $(uname -m)"
 [ -r /etc/os-release ] || die "no /etc/os-release"
+# shellcheck source=/dev/null
 CODENAME=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 [ -n "$CODENAME" ] || die "cannot tell the Debian codename from /etc/os-release"
 BACKPORTS="$CODENAME-backports"
@@ -232,16 +237,20 @@ ENTRY="$BINFMT_DIR/$BINFMT_NAME"
 # changes: with F the kernel keeps the interpreter opened at registration.
 wanted_state() {
     local mode=$1 id=""
-    [ "$mode" = qemu ] && id=$(stat -L -c '%d:%i:%Y:%s' "$QEMU_BIN")
+    [ "$mode" != native ] && id=$(stat -L -c '%d:%i:%Y:%s' "$QEMU_BIN")
     echo "$(cat /proc/sys/kernel/random/boot_id) $mode $QEMU_BIN $id"
 }
 state_holds() {
     [ -f "$STAMP" ] || return 1
     local mode
     mode=$(awk '{print $2}' "$STAMP")
-    [ "$mode" = qemu ] || [ "$FORCE_QEMU" != 1 ] || return 1
+    # A forced registration must not outlive the wish that forced it.
+    case "$FORCE_QEMU:$mode" in
+    1:qemu | 1:qemu-forced | 0:qemu | 0:native) ;;
+    *) return 1 ;;
+    esac
     [ "$(cat "$STAMP")" = "$(wanted_state "$mode")" ] || return 1
-    if [ "$mode" = qemu ]; then
+    if [ "$mode" != native ]; then
         [ -f "$ENTRY" ] || return 1
         grep -x enabled "$ENTRY" >/dev/null || return 1
         grep -x "interpreter $QEMU_BIN" "$ENTRY" >/dev/null || return 1
@@ -287,7 +296,7 @@ else
     else
         binfmt_register
         i386_runs || die "an i386 ELF ($I386_PROBE) still does not run after registering $QEMU_BIN"
-        record_state qemu
+        if [ "$FORCE_QEMU" = 1 ]; then record_state qemu-forced; else record_state qemu; fi
     fi
 fi
 i386_runs || die "an i386 ELF ($I386_PROBE) does not run"

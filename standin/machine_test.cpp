@@ -1,0 +1,138 @@
+#include "standin/machine.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "native/heap.h"
+#include "native/native_query.h"
+#include "pfn/pfn.h"
+#include "report/report.h"
+#include "tests/scripted_service.h"
+
+namespace {
+
+// Runs the three queries against the selected stand-in machine.
+struct Dumped {
+  uint32_t requestSize = 0;
+  MemoryRangeInfo* ranges = nullptr;
+  PfnRequest* request = nullptr;
+  ProcessNameList names;
+  std::string messages;
+
+  explicit Dumped(const StandinMachine* machine) {
+    StandinSelectMachine(machine);
+    g_NtQuerySystemInformation = StandinNtQuerySystemInformation;
+    ProcessNameListInit(&names);
+    ConsoleCapture capture;
+    EXPECT_EQ(GetMemoryRanges(&requestSize, &ranges), 0);
+    EXPECT_EQ(SetUpPfnDatabase(requestSize, ranges, &request), 0);
+    EXPECT_EQ(SetupProcessNameDatabase(&names), 0);
+    messages = capture.Take();
+  }
+  ~Dumped() {
+    ProcessNameListRelease(&names);
+    RuntimeFree(ranges);
+    ProcessHeapFree(request);
+    g_NtQuerySystemInformation = nullptr;
+    StandinSelectMachine(nullptr);
+  }
+  uint32_t entries() const { return PfnRequestEntriesFor(ranges, requestSize); }
+};
+
+}  // namespace
+
+TEST(StandinMachine, DefaultMachineLooksLikeAPc) {
+  Dumped dump(StandinDefaultMachine());
+  ASSERT_NE(dump.request, nullptr);
+  EXPECT_GE(dump.ranges->rangeCount, 4);
+  bool above4GiB = false;
+  const PhysicalRange* ranges = MemoryRanges(dump.ranges);
+  for (int k = 0; k < dump.ranges->rangeCount; ++k)
+    above4GiB |= ranges[k].firstPage >= 0x100000;
+  EXPECT_TRUE(above4GiB);
+  uint64_t megabytes = RangeWalkPageCount(dump.ranges) * 4096 / (1 << 20);
+  EXPECT_GE(megabytes, 200u);
+  EXPECT_LE(megabytes, 900u);
+  EXPECT_EQ(dump.messages.find("NativeQuerySuperFecthInformation failed c0000023\n"
+                               "NativeQuerySuperFecthInformation failed c0000023\n"),
+            0u);
+
+  std::set<uint32_t> keys;
+  int processes = 0;
+  for (const ProcessNameLinks* l = dump.names.head.next; l != &dump.names.head; l = l->next) {
+    ++processes;
+    keys.insert(ProcessNameRecordOf(l)->key);
+  }
+  EXPECT_GE(processes, 25);
+  EXPECT_LT(keys.size(), static_cast<size_t>(processes));  // a shared key
+  EXPECT_EQ(keys.count(0x00800a3c), 1u);                    // key bit 23
+  EXPECT_NE(dump.messages.find("Name: SearchIndexe \n"), std::string::npos);
+
+  std::set<uint32_t> lists, uses;
+  int unmatched = 0, bit23 = 0;
+  const PfnEntry* entries = PfnEntries(dump.request);
+  for (uint32_t j = 0; j < dump.entries(); ++j) {
+    const PfnEntry& entry = entries[j];
+    lists.insert(PageListIndex(entry));
+    uses.insert(PageUseIndex(entry));
+    if (PageUseIndex(entry) != 0) continue;
+    if (PageListIndex(entry) != 0 && PageListIndex(entry) != 1 && PageListIndex(entry) != 5) {
+      EXPECT_LT(entry.virtualAddress, 0x80000000u) << "page " << entry.pageFrameNumber;
+    }
+    uint32_t key = ProcessKey(entry);
+    unmatched += keys.count(key) == 0;
+    bit23 += key == 0x00800a3c;
+  }
+  EXPECT_EQ(lists.size(), 8u);
+  EXPECT_EQ(uses.size(), 16u);
+  EXPECT_GT(unmatched, 0);
+  EXPECT_GT(bit23, 0);
+}
+
+TEST(StandinMachine, AnswersDependOnlyOnThePage) {
+  Dumped first(StandinDefaultMachine());
+  std::vector<PfnEntry> a(PfnEntries(first.request), PfnEntries(first.request) + first.entries());
+  Dumped second(StandinDefaultMachine());
+  ASSERT_EQ(second.entries(), a.size());
+  EXPECT_EQ(memcmp(a.data(), PfnEntries(second.request), a.size() * sizeof(PfnEntry)), 0);
+}
+
+TEST(StandinMachine, ScalesToTheAskedSize) {
+  StandinMachine* machine = StandinCreateMachine(300000, 200);
+  ASSERT_NE(machine, nullptr);
+  {
+    Dumped dump(machine);
+    EXPECT_EQ(RangeWalkPageCount(dump.ranges), 300000u);
+    EXPECT_EQ(dump.entries(), 300000u);
+    int processes = 0;
+    for (const ProcessNameLinks* l = dump.names.head.next; l != &dump.names.head; l = l->next)
+      ++processes;
+    EXPECT_EQ(processes, 200);
+  }
+  StandinDestroyMachine(machine);
+  EXPECT_EQ(StandinCreateMachine(0, 10), nullptr);
+}
+
+TEST(StandinMachine, RejectsMalformedRequests) {
+  const StandinMachine* machine = StandinDefaultMachine();
+  uint32_t length = 0;
+  SuperfetchInformation envelope;
+  MakeSuperfetchInformation(&envelope, kSuperfetchMemoryRangesQuery, nullptr, 16);
+  EXPECT_EQ(StandinQuery(machine, 79, &envelope, sizeof(envelope) - 4, &length),
+            static_cast<QueryStatus>(0xC0000004u));
+  envelope.magic = 0;
+  EXPECT_EQ(StandinQuery(machine, 79, &envelope, sizeof(envelope), &length),
+            static_cast<QueryStatus>(0xC000000Du));
+  EXPECT_EQ(StandinQuery(machine, 5, &envelope, sizeof(envelope), &length),
+            static_cast<QueryStatus>(0xC0000003u));
+  // A request whose count overstates its buffer is refused, not overrun.
+  std::vector<uint32_t> request(24 + 4, 0);
+  request[0] = 1;
+  request[2] = 1000;
+  MakeSuperfetchInformation(&envelope, kSuperfetchPfnQuery, request.data(), 112);
+  EXPECT_EQ(StandinQuery(machine, 79, &envelope, sizeof(envelope), &length),
+            static_cast<QueryStatus>(0xC0000004u));
+}
