@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds pfndb.exe and the unit suite for 32-bit Windows and runs both under
+# Wine. Installs what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup-win32.sh
+# The prefix must exist before CTest starts anything under Wine.
+tools/wine-prefix.sh start
+trap 'tools/wine-prefix.sh stop || true' EXIT
+
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+ctest --preset win32
+
+# The product imports nothing but system DLLs.
+imports=$(i686-w64-mingw32-objdump -p build-win32/pfndb.exe | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
+if [[ $imports != "KERNEL32.dll msvcrt.dll " ]]; then
+  echo "pfndb.exe imports more than system DLLs: $imports" >&2
+  exit 1
+fi
+echo "pfndb.exe imports: $imports"
