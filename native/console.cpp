@@ -103,7 +103,9 @@ void PutString(const Spec& spec, const CharT* text) {
   static const CharT kEmpty[1] = {0};
   if (text == nullptr) text = kEmpty;
   int length = 0;
-  while (text[length] != 0 && (spec.precision < 0 || length < spec.precision)) ++length;
+  // The precision is checked first: an unterminated name of exactly that
+  // many characters has no byte after it to look at.
+  while ((spec.precision < 0 || length < spec.precision) && text[length] != 0) ++length;
   int pad = spec.width > length ? spec.width - length : 0;
   if (!spec.leftAlign) PutRepeated(' ', pad);
   for (int i = 0; i < length; ++i) PutChar(text[i]);
