@@ -2,6 +2,13 @@
 # Prepares a Debian machine to cross-build pfndb for 32-bit Windows and to run
 # the resulting exes under Wine. Safe to run again: every step first checks
 # whether its work is already done, so a second run makes no network access.
+#
+#   sudo tools/setup-win32.sh          # root, no input needed
+#   PFNDB_I386_VIA_QEMU=1 tools/setup-win32.sh
+#       run i386 programs through qemu-user even where the kernel could run
+#       them itself (to try the path that machines without ia32 support take)
+# Afterwards: tools/wine-prefix.sh start, then configure with
+# -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake.
 set -euo pipefail
 
 readonly ME=setup-win32.sh
@@ -12,7 +19,9 @@ readonly STAMP_DIR=/var/lib/pfndb-setup
 readonly STAMP="$STAMP_DIR/i386-exec"
 
 export DEBIAN_FRONTEND=noninteractive
-APT_GET=(apt-get -q -y -o Dpkg::Use-Pty=0 -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold)
+# Waiting for the dpkg lock beats failing when another apt run is finishing.
+APT_OPTS=(-q -o DPkg::Lock::Timeout=300)
+APT_GET=(apt-get "${APT_OPTS[@]}" -y -o Dpkg::Use-Pty=0 -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold)
 
 STEP="start"
 step() { STEP="$1"; echo "[$ME] $STEP" >&2; }
@@ -36,7 +45,7 @@ apt_update_once() {
     # Output kept for the failure message: a quiet update hides which mirror broke.
     local log
     log=$(mktemp)
-    if ! apt-get -q update >"$log" 2>&1; then
+    if ! apt-get "${APT_OPTS[@]}" update >"$log" 2>&1; then
         cat "$log" >&2; rm -f "$log"
         die "apt-get update failed (are the apt mirrors reachable?)"
     fi

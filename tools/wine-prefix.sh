@@ -44,11 +44,22 @@ prefix_ready() {
     return 0
 }
 
-# wineserver exits 0 when it became the server and 2 when one already runs.
+# The server, and the services.exe/winedevice.exe/... that the first Wine
+# process of a session starts, outlive whoever started them and keep the
+# stdio they inherited. Were that a pipe of ctest or of a `| cmd` pipeline,
+# the reader would wait for their end forever; so they get /dev/null and a log.
+LOG="$WINEPREFIX.log"
 serve() {
     local rc=0
-    "$WINESERVER" -p 9>&- || rc=$?
-    [ "$rc" -eq 0 ] || [ "$rc" -eq 2 ] || die "wineserver -p failed (exit $rc)"
+    # wineserver exits 0 when it became the server and 2 when one already runs.
+    "$WINESERVER" -p </dev/null >/dev/null 2>>"$LOG" 9>&- || rc=$?
+    [ "$rc" -eq 0 ] || [ "$rc" -eq 2 ] || die "wineserver -p failed (exit $rc); see $LOG"
+    if [ "$rc" -eq 0 ]; then
+        # Starts the session's services now, detached, and spares the first
+        # real run their start-up time.
+        wine cmd.exe /c exit 0 </dev/null >/dev/null 2>>"$LOG" 9>&- \
+            || die "the first Wine process of the new session failed; see $LOG"
+    fi
 }
 
 create() {
@@ -56,7 +67,7 @@ create() {
         # Only throw away what Wine left half-made, never an unrelated folder.
         if [ -d "$WINEPREFIX/dosdevices" ] || [ -d "$WINEPREFIX/drive_c" ] || [ -z "$(ls -A "$WINEPREFIX")" ]; then
             echo "[$ME] replacing the incomplete or outdated prefix $WINEPREFIX" >&2
-            "$WINESERVER" -k 9>&- 2>/dev/null || true
+            "$WINESERVER" -k </dev/null >/dev/null 2>>"$LOG" 9>&- || true
             rm -rf "$WINEPREFIX"
         else
             die "$WINEPREFIX exists but is not a Wine prefix; remove it or set PFNDB_WINEPREFIX"
@@ -69,7 +80,7 @@ create() {
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" wine wineboot.exe --init </dev/null 9>&- 1>&2 \
         || die "wineboot --init failed for $WINEPREFIX"
     # The registry reaches disk only when the server that built it exits.
-    "$WINESERVER" -w 9>&-
+    "$WINESERVER" -w </dev/null >/dev/null 2>>"$LOG" 9>&-
     prefix_ready || die "wineboot finished but $WINEPREFIX is still not a complete prefix"
     echo "[$ME] prefix ready after $((SECONDS - t0)) s" >&2
 }
