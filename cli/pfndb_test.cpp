@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "native/heap.h"
 #include "pfn/pfn.h"
@@ -170,6 +171,152 @@ TEST(RunPfndb, EveryAllocationOfTheDumpCanFailCleanly) {
     EXPECT_EQ(out, std::string(kBanner) + c.tail);
     EXPECT_EQ(HeapLiveBlocks(), live) << c.tail;
   }
+}
+
+namespace {
+
+// Fails the allocation numbered g_failAt (from 0) of the run, recording the
+// site of every allocation asked for.
+int g_failAt = -1;
+std::vector<HeapSite> g_sites;
+
+bool FailNumbered(HeapSite site) {
+  g_sites.push_back(site);
+  return static_cast<int>(g_sites.size()) - 1 == g_failAt;
+}
+
+struct NumberedRun {
+  int status;
+  std::string output;
+  std::vector<HeapSite> sites;
+  int64_t leaked;
+};
+
+NumberedRun RunFailingAllocation(int failAt, void (*script)(ScriptedService*)) {
+  NumberedRun run;
+  const int64_t live = HeapLiveBlocks();
+  {
+    ScriptedService service;
+    service.ProvideEntries(true, true);
+    script(&service);
+    g_failAt = failAt;
+    g_sites.clear();
+    SetHeapFailureHook(FailNumbered);
+    run.status = RunCaptured(2, L"pfndb -p", &run.output);
+    SetHeapFailureHook(nullptr);
+    g_failAt = -1;
+    run.sites = g_sites;
+  }
+  run.leaked = HeapLiveBlocks() - live;
+  return run;
+}
+
+void ScriptWholeDump(ScriptedService* service) { ScriptDump(service, 6); }
+
+}  // namespace
+
+TEST(RunPfndb, EachAllocationInTurnFailsAtItsOwnStep) {
+  // A clean run names the allocations the dump makes, in order.
+  NumberedRun clean = RunFailingAllocation(-1, ScriptWholeDump);
+  ASSERT_EQ(clean.status, 0);
+  const std::vector<HeapSite> order = {kHeapSiteMemoryRanges, kHeapSitePfnRequest,
+                                       kHeapSitePrivateSources, kHeapSiteNameRecord,
+                                       kHeapSiteNameRecord};
+  ASSERT_EQ(clean.sites, order);
+  EXPECT_EQ(clean.leaked, 0);
+
+  const std::string twoProbes =
+      "NativeQuerySuperFecthInformation failed c0000023\n"
+      "NativeQuerySuperFecthInformation failed c0000023\n";
+  const std::string tails[] = {
+      // ranges buffer
+      "NativeQuerySuperFecthInformation failed c0000023\nMemory allocation failed \n"
+      "failed to get memory range ...\n",
+      // page-frame request
+      "NativeQuerySuperFecthInformation failed c0000023\nMemory allocation failed from heap\n"
+      "SetUp Pfn Database failed ...\n",
+      // private-source buffer
+      twoProbes + "Setup Process Name Database failed ...\n",
+      // first name record: no process printed
+      twoProbes + "cannot allocate memory\nSetup Process Name Database failed ...\n",
+      // second and last: the first is printed, then kept until the end
+      twoProbes + "Client ID 2C0 Name: init \nsize 1a\n"
+                  "cannot allocate memory\nSetup Process Name Database failed ...\n",
+  };
+  for (size_t k = 0; k < order.size(); ++k) {
+    NumberedRun run = RunFailingAllocation(static_cast<int>(k), ScriptWholeDump);
+    EXPECT_EQ(run.status, -1) << "allocation " << k;
+    EXPECT_EQ(run.output, std::string(kBanner) + tails[k]) << "allocation " << k;
+    EXPECT_EQ(run.leaked, 0) << "allocation " << k;
+    // Nothing is asked for after the failure.
+    EXPECT_EQ(run.sites, std::vector<HeapSite>(order.begin(), order.begin() + k + 1))
+        << "allocation " << k;
+  }
+}
+
+namespace {
+
+// Six processes, of which the fetch names four; the probe reports all.
+void ScriptManyProcesses(ScriptedService* service) {
+  ScriptDump(service, 4);
+  std::vector<SourceSpec> sources = {{2, 0x10, 1, "one"},   {3, 0x11, 2, "Session"},
+                                     {2, 0x12, 3, "two"},   {2, 0x13, 4, "three"},
+                                     {1, 0x14, 5, "Pool"},  {2, 0x2c0, 6, "four"}};
+  service->AnswerStatus(kTooSmall, 8 + 48 * 6);
+  service->AnswerBytes(0, 8 + 48 * 6, SourcesAnswer(6, sources));
+}
+
+}  // namespace
+
+TEST(RunPfndb, ANameRecordFailingMidListReleasesTheRecordsBeforeIt) {
+  const char* printed[] = {"Client ID 10 Name: one \nsize 1\n", "Client ID 12 Name: two \nsize 3\n",
+                           "Client ID 13 Name: three \nsize 4\n",
+                           "Client ID 2C0 Name: four \nsize 6\n"};
+  // Allocations 3 .. 6 are the four records.
+  for (int record = 0; record < 4; ++record) {
+    NumberedRun run = RunFailingAllocation(3 + record, ScriptManyProcesses);
+    std::string expected = std::string(kBanner) +
+                           "NativeQuerySuperFecthInformation failed c0000023\n"
+                           "NativeQuerySuperFecthInformation failed c0000023\n";
+    for (int before = 0; before < record; ++before) expected += printed[before];
+    expected += "cannot allocate memory\nSetup Process Name Database failed ...\n";
+    EXPECT_EQ(run.status, -1) << "record " << record;
+    EXPECT_EQ(run.output, expected) << "record " << record;
+    EXPECT_EQ(run.leaked, 0) << "record " << record;
+    ASSERT_EQ(run.sites.size(), 4u + record) << "record " << record;
+    EXPECT_EQ(run.sites.back(), kHeapSiteNameRecord);
+  }
+  NumberedRun clean = RunFailingAllocation(-1, ScriptManyProcesses);
+  EXPECT_EQ(clean.status, 0);
+  EXPECT_EQ(clean.sites.size(), 7u);
+  EXPECT_NE(clean.output.find("0000000000005000 Active  list  Process Private  four  "),
+            std::string::npos);
+  EXPECT_EQ(clean.leaked, 0);
+}
+
+namespace {
+
+// A system with one source answers the probe in full: no private-source
+// buffer is made, and the record is the third and last allocation.
+void ScriptProbeHoldsTheAnswer(ScriptedService* service) {
+  ScriptDump(service, 4);
+  service->AnswerBytes(0, 8 + 48, SourcesAnswer(1, {{2, 0x2c0, 0x1a, "init"}}));
+}
+
+}  // namespace
+
+TEST(RunPfndb, TheRecordOfAFullProbeAnswerCanFailCleanly) {
+  NumberedRun clean = RunFailingAllocation(-1, ScriptProbeHoldsTheAnswer);
+  ASSERT_EQ(clean.status, 0);
+  ASSERT_EQ(clean.sites, (std::vector<HeapSite>{kHeapSiteMemoryRanges, kHeapSitePfnRequest,
+                                                kHeapSiteNameRecord}));
+  NumberedRun run = RunFailingAllocation(2, ScriptProbeHoldsTheAnswer);
+  EXPECT_EQ(run.status, -1);
+  EXPECT_EQ(run.output, std::string(kBanner) +
+                            "NativeQuerySuperFecthInformation failed c0000023\n"
+                            "cannot allocate memory\nSetup Process Name Database failed ...\n");
+  EXPECT_EQ(run.leaked, 0);
+  EXPECT_EQ(clean.leaked, 0);
 }
 
 TEST(RunPfndb, FixedTextsAndUsage) {

@@ -1,0 +1,280 @@
+// The whole `pfndb -p` run against a native service whose every answer, and
+// every allocation failure, comes from the fuzz input. Whatever the service
+// claims, the run must end with status 0 or -1 and every block released;
+// ASan, UBSan and LSan watch every access on the way.
+//
+// Input, read front to back (fuzz_input.h: zeros past the end):
+//   u8 flags      bit 0: no RtlAdjustPrivilege entry; bit 1: no
+//                 NtQuerySystemInformation entry; bit 2: every output
+//                 write fails
+//   u8 failSites  bit 0: ranges buffer, bit 1: page-frame request, bit 2:
+//                 private-source buffer, bit 3: the name record below
+//   u8 failName   which name record (0 = the first) fails under bit 3
+// then, for each query in the order pfndb makes it:
+//   u8 control    bits 0-1 status: 0 success, 1 buffer too small, 2 a u32
+//                 follows, 3 0x80000005; bits 2-3 return length: 0 left
+//                 as pfndb set it, 1 the bytes the answer takes, 2 a u32
+//                 follows, 3 the buffer's length; bit 4: nothing is
+//                 written into the buffer
+//   [u32 status] [u32 returnLength]
+//   body, read whether or not it is written:
+//     class 0       u32 highest physical page number
+//     sub-class 17  i32 range count, u8 n, n x (u32 first page, u32 pages)
+//     sub-class 6   u8 k, k x (u32 word0, u32 word1, u32 virtual address,
+//                   u32 page number): entry j gets template j % k, its page
+//                   number only when that is not 0xFFFFFFFF; u8 bit 0 then
+//                   u32: the entry count in the header is overwritten
+//     sub-class 8   i32 record count, u8 n, n x (u32 type, u32 key,
+//                   u32 size, 12 name bytes), u16 extra, u32 stride:
+//                   records n .. n + extra - 1 repeat record r % n with
+//                   (r / n) * stride added to its key
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "cli/pfndb.h"
+#include "fuzz/fuzz_input.h"
+#include "native/console.h"
+#include "native/heap.h"
+#include "native/native_query.h"
+#include "native/ntdll.h"
+#include "pfn/pfn.h"
+
+namespace {
+
+// Blocks the service's sizes would make larger are refused through the
+// failure hook: a hostile size may ask for up to 4 GiB, and the fuzzer is to
+// look for faults, not to run out of memory or print millions of lines.
+const uint64_t kMaxBlock = 256 * 1024;
+
+const QueryStatus kBufferTooSmall = static_cast<QueryStatus>(0xC0000023u);
+const QueryStatus kBufferOverflow = static_cast<QueryStatus>(0x80000005u);
+
+FuzzInput g_in;
+uint8_t g_flags;
+uint8_t g_failSites;
+uint8_t g_failName;
+uint32_t g_nameRecords;
+// What the last answer left in pfndb's return-length variable, and the
+// highest page the class-0 answer wrote: pfndb sizes its next block from
+// them.
+uint32_t g_lastReturnLength;
+uint32_t g_highestPage;
+
+// PFNDB_FUZZ_SHOW=1 shows the run on standard error, to read what an input
+// that libFuzzer kept makes pfndb print.
+bool g_show = false;
+
+int DiscardSink(const char* bytes, size_t count) {
+  if (g_show) fwrite(bytes, 1, count, stderr);
+  return (g_flags & 4) ? -1 : 0;
+}
+
+bool FailAllocation(HeapSite site) {
+  switch (site) {
+    case kHeapSiteMemoryRanges:
+      return (g_failSites & 1) != 0 || g_lastReturnLength > kMaxBlock;
+    case kHeapSitePfnRequest:
+      return (g_failSites & 2) != 0 || (uint64_t{g_highestPage} + 7) * 16 > kMaxBlock;
+    case kHeapSitePrivateSources:
+      return (g_failSites & 4) != 0 || g_lastReturnLength > kMaxBlock;
+    case kHeapSiteNameRecord:
+      return (g_failSites & 8) != 0 && g_nameRecords++ == g_failName;
+    case kHeapSiteOther:
+      break;
+  }
+  return false;
+}
+
+// Writes a value into the caller's buffer only where the buffer has room,
+// as a service does whatever it claims about lengths.
+void Put(void* data, uint32_t dataLength, size_t offset, const void* value, size_t bytes) {
+  if (data == nullptr || offset > dataLength || dataLength - offset < bytes) return;
+  memcpy(static_cast<unsigned char*>(data) + offset, value, bytes);
+}
+
+void PutU32(void* data, uint32_t dataLength, size_t offset, uint32_t value) {
+  Put(data, dataLength, offset, &value, sizeof(value));
+}
+
+uint32_t WriteBasic(void* data, uint32_t dataLength, bool write) {
+  uint32_t highest = TakeU32(&g_in);
+  if (write) {
+    PutU32(data, dataLength, offsetof(SystemBasicInformation, highestPhysicalPageNumber), highest);
+    if (dataLength >= offsetof(SystemBasicInformation, highestPhysicalPageNumber) + 4)
+      g_highestPage = highest;
+  }
+  return sizeof(SystemBasicInformation);
+}
+
+uint32_t WriteRanges(void* data, uint32_t dataLength, bool write) {
+  uint32_t count = TakeU32(&g_in);
+  uint8_t described = TakeU8(&g_in);
+  if (write) PutU32(data, dataLength, offsetof(MemoryRangeInfo, rangeCount), count);
+  for (uint32_t k = 0; k < described; ++k) {
+    uint32_t first = TakeU32(&g_in);
+    uint32_t pages = TakeU32(&g_in);
+    if (!write) continue;
+    PutU32(data, dataLength, sizeof(MemoryRangeInfo) + 8 * k, first);
+    PutU32(data, dataLength, sizeof(MemoryRangeInfo) + 8 * k + 4, pages);
+  }
+  return sizeof(MemoryRangeInfo) + 8 * described;
+}
+
+uint32_t WritePfnEntries(void* data, uint32_t dataLength, bool write) {
+  PfnEntry templates[256];
+  uint8_t kinds = TakeU8(&g_in);
+  for (uint32_t t = 0; t < kinds; ++t) {
+    templates[t].word0 = TakeU32(&g_in);
+    templates[t].word1 = TakeU32(&g_in);
+    templates[t].virtualAddress = TakeU32(&g_in);
+    templates[t].pageFrameNumber = TakeU32(&g_in);
+  }
+  uint8_t header = TakeU8(&g_in);
+  uint32_t entryCount = (header & 1) ? TakeU32(&g_in) : 0;
+  if (!write || data == nullptr) return dataLength;
+  if (kinds > 0) {
+    PfnEntry* entries = PfnEntries(static_cast<PfnRequest*>(data));
+    uint32_t capacity = PfnRequestCapacity(dataLength);
+    for (uint32_t j = 0; j < capacity; ++j) {
+      const PfnEntry& from = templates[j % kinds];
+      entries[j].word0 = from.word0;
+      entries[j].word1 = from.word1;
+      entries[j].virtualAddress = from.virtualAddress;
+      if (from.pageFrameNumber != 0xFFFFFFFFu) entries[j].pageFrameNumber = from.pageFrameNumber;
+    }
+  }
+  if (header & 1) PutU32(data, dataLength, offsetof(PfnRequest, entryCount), entryCount);
+  return dataLength;
+}
+
+uint32_t WriteSources(void* data, uint32_t dataLength, bool write) {
+  uint32_t count = TakeU32(&g_in);
+  uint8_t described = TakeU8(&g_in);
+  PrivateSourceRecord records[256];
+  memset(records, 0, sizeof(records));
+  for (uint32_t r = 0; r < described; ++r) {
+    records[r].sourceType = TakeU32(&g_in);
+    records[r].key = TakeU32(&g_in);
+    records[r].size = TakeU32(&g_in);
+    for (size_t i = 0; i < kImageNameBytes; ++i)
+      records[r].imageName[i] = static_cast<char>(TakeU8(&g_in));
+  }
+  // Thousands of processes, many keys and hash collisions among them, from
+  // a few bytes of input.
+  uint32_t extra = TakeU8(&g_in);
+  extra |= uint32_t{TakeU8(&g_in)} << 8;
+  uint32_t keyStride = TakeU32(&g_in);
+  uint32_t total = described == 0 ? 0 : described + extra;
+  if (write) {
+    PutU32(data, dataLength, offsetof(PrivateSourceInfo, recordCount), count);
+    for (uint32_t r = 0; r < total; ++r) {
+      size_t offset = sizeof(PrivateSourceInfo) + sizeof(PrivateSourceRecord) * size_t{r};
+      if (offset >= dataLength) break;
+      PrivateSourceRecord record = records[r % described];
+      record.key += (r / described) * keyStride;
+      Put(data, dataLength, offset, &record, sizeof(record));
+    }
+  }
+  return sizeof(PrivateSourceInfo) + sizeof(PrivateSourceRecord) * total;
+}
+
+QueryStatus FuzzQuery(uint32_t infoClass, void* buffer, uint32_t bufferLength,
+                      uint32_t* returnLength) {
+  uint8_t control = TakeU8(&g_in);
+  QueryStatus status = kStatusSuccess;
+  switch (control & 3) {
+    case 0: status = kStatusSuccess; break;
+    case 1: status = kBufferTooSmall; break;
+    case 2: status = static_cast<QueryStatus>(TakeU32(&g_in)); break;
+    case 3: status = kBufferOverflow; break;
+  }
+  const uint32_t lengthMode = (control >> 2) & 3;
+  const uint32_t rawLength = lengthMode == 2 ? TakeU32(&g_in) : 0;
+  const bool write = (control & 0x10) == 0;
+
+  void* data = buffer;
+  uint32_t dataLength = bufferLength;
+  uint32_t needed = 0;
+  if (infoClass == kSystemBasicInformation) {
+    FUZZ_REQUIRE(buffer != nullptr && bufferLength == sizeof(SystemBasicInformation));
+    g_highestPage = 0;
+    needed = WriteBasic(data, dataLength, write);
+  } else {
+    // pfndb asks for nothing else, and always through a well-formed envelope.
+    FUZZ_REQUIRE(infoClass == kSystemSuperfetchInformation);
+    FUZZ_REQUIRE(buffer != nullptr && bufferLength == sizeof(SuperfetchInformation));
+    SuperfetchInformation* envelope = static_cast<SuperfetchInformation*>(buffer);
+    FUZZ_REQUIRE(envelope->version == kSuperfetchVersion && envelope->magic == kSuperfetchMagic);
+    data = envelope->data;
+    dataLength = envelope->length;
+    switch (envelope->subClass) {
+      case kSuperfetchMemoryRangesQuery: needed = WriteRanges(data, dataLength, write); break;
+      case kSuperfetchPfnQuery: needed = WritePfnEntries(data, dataLength, write); break;
+      case kSuperfetchPrivateSourceQuery: needed = WriteSources(data, dataLength, write); break;
+      default: FUZZ_REQUIRE(!"unknown sub-class");
+    }
+  }
+  FUZZ_REQUIRE(returnLength != nullptr);
+  switch (lengthMode) {
+    case 0: break;
+    case 1: *returnLength = needed; break;
+    case 2: *returnLength = rawLength; break;
+    case 3: *returnLength = dataLength; break;
+  }
+  g_lastReturnLength = *returnLength;
+  return status;
+}
+
+QueryStatus AdjustPrivilege(uint32_t, uint8_t, uint8_t, uint8_t* wasEnabled) {
+  if (wasEnabled != nullptr) *wasEnabled = 0;
+  return kStatusSuccess;
+}
+
+NativeEntry Lookup(const wchar_t* moduleName, const char* entryName) {
+  FUZZ_REQUIRE(wcscmp(moduleName, L"ntdll.dll") == 0);
+  if (strcmp(entryName, "RtlAdjustPrivilege") == 0 && (g_flags & 1) == 0)
+    return reinterpret_cast<NativeEntry>(&AdjustPrivilege);
+  if (strcmp(entryName, "NtQuerySystemInformation") == 0 && (g_flags & 2) == 0)
+    return reinterpret_cast<NativeEntry>(&FuzzQuery);
+  return nullptr;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  const char* show = getenv("PFNDB_FUZZ_SHOW");
+  g_show = show != nullptr && strcmp(show, "1") == 0;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzInputStart(&g_in, data, size);
+  g_flags = TakeU8(&g_in);
+  g_failSites = TakeU8(&g_in);
+  g_failName = TakeU8(&g_in);
+  g_nameRecords = 0;
+  g_lastReturnLength = 0;
+  g_highestPage = 0;
+
+  SetConsoleSink(DiscardSink);
+  ConsoleClearError();
+  SetNativeEntryLookup(Lookup);
+  SetHeapFailureHook(FailAllocation);
+  g_NtQuerySystemInformation = nullptr;
+
+  const int64_t live = HeapLiveBlocks();
+  wchar_t commandLine[] = L"pfndb -p";
+  int status = RunPfndbAndFlush(2, commandLine);
+
+  SetHeapFailureHook(nullptr);
+  SetNativeEntryLookup(nullptr);
+  SetConsoleSink(DiscardSink);
+  ConsoleClearError();
+  FUZZ_REQUIRE(status == 0 || status == -1);
+  FUZZ_REQUIRE(HeapLiveBlocks() == live);
+  // A run without its entry points, or whose output was lost, must not
+  // claim success.
+  if ((g_flags & 7) != 0) FUZZ_REQUIRE(status == -1);
+  return 0;
+}
