@@ -103,6 +103,13 @@ DUMP = {
     + sources(TOO_SMALL | RAW_LENGTH, 0, [], length=8 + 48 * 4000)
     + sources(SUCCESS | NEEDED, 4000, [(2, 0x2C0, 1, 'a.exe'), (2, 0x2C0, 2, 'b.exe')],
               extra=3998, stride=4),
+    # One key with more names than a console reservation holds.
+    'one_key_many_names': header() + basic(8)
+    + ranges(TOO_SMALL | RAW_LENGTH, 0, [], length=16)
+    + ranges(SUCCESS | NEEDED, 1, [(0, 2)])
+    + pfn([PRIVATE, POOL])
+    + sources(TOO_SMALL | RAW_LENGTH, 0, [], length=8 + 48 * 5000)
+    + sources(SUCCESS | NEEDED, 5000, [(2, 0x2C0, 1, 'verylongname')], extra=4999),
     'second_name_record_fails': typical(header(fail_sites=8, fail_name=1)),
     'output_fails': typical(header(flags=4)),
 }
