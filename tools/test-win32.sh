@@ -20,3 +20,13 @@ if [[ $imports != "KERNEL32.dll msvcrt.dll " ]]; then
   exit 1
 fi
 echo "pfndb.exe imports: $imports"
+
+# The release archive: the program, its licence and its manual.
+(cd build-win32 && cpack -G ZIP >/dev/null)
+zip=build-win32/pfndb-$(sed -n 's/^project(pfndb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win32.zip
+contents=$(python3 -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$zip")
+if [[ $contents != "LICENSE README.md pfndb.exe" ]]; then
+  echo "$zip holds: $contents" >&2
+  exit 1
+fi
+echo "$zip: $contents"
