@@ -43,7 +43,7 @@ void PutRepeated(char c, int count) {
   for (int i = 0; i < count; ++i) PutByte(c);
 }
 
-struct Spec {
+struct Conversion {
   bool leftAlign = false;
   bool zeroPad = false;
   int width = 0;
@@ -51,25 +51,25 @@ struct Spec {
   int longs = 0;  // 0: int, 1: long, 2: long long, 3: size_t
 };
 
-void PutDigits(const Spec& spec, const char* digits, int count, bool negative) {
-  int zeros = spec.precision > count ? spec.precision - count : 0;
+void PutDigits(const Conversion& conversion, const char* digits, int count, bool negative) {
+  int zeros = conversion.precision > count ? conversion.precision - count : 0;
   int length = count + zeros + (negative ? 1 : 0);
-  int pad = spec.width > length ? spec.width - length : 0;
-  if (!spec.leftAlign && !(spec.zeroPad && spec.precision < 0)) PutRepeated(' ', pad);
+  int pad = conversion.width > length ? conversion.width - length : 0;
+  if (!conversion.leftAlign && !(conversion.zeroPad && conversion.precision < 0)) PutRepeated(' ', pad);
   if (negative) PutByte('-');
-  if (!spec.leftAlign && spec.zeroPad && spec.precision < 0) PutRepeated('0', pad);
+  if (!conversion.leftAlign && conversion.zeroPad && conversion.precision < 0) PutRepeated('0', pad);
   PutRepeated('0', zeros);
   for (int i = 0; i < count; ++i) PutByte(digits[i]);
-  if (spec.leftAlign) PutRepeated(' ', pad);
+  if (conversion.leftAlign) PutRepeated(' ', pad);
 }
 
-void PutUnsigned(const Spec& spec, unsigned long long value, unsigned base, bool upper,
+void PutUnsigned(const Conversion& conversion, unsigned long long value, unsigned base, bool upper,
                  bool negative) {
   const char* table = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char digits[24];
   int count = 0;
   // With a precision of 0, the value 0 prints no digit at all.
-  if (!(value == 0 && spec.precision == 0)) {
+  if (!(value == 0 && conversion.precision == 0)) {
     char reversed[24];
     do {
       reversed[count++] = table[value % base];
@@ -77,11 +77,11 @@ void PutUnsigned(const Spec& spec, unsigned long long value, unsigned base, bool
     } while (value != 0);
     for (int i = 0; i < count; ++i) digits[i] = reversed[count - 1 - i];
   }
-  PutDigits(spec, digits, count, negative);
+  PutDigits(conversion, digits, count, negative);
 }
 
-unsigned long long TakeUnsigned(const Spec& spec, va_list* args) {
-  switch (spec.longs) {
+unsigned long long TakeUnsigned(const Conversion& conversion, va_list* args) {
+  switch (conversion.longs) {
     case 0: return va_arg(*args, unsigned int);
     case 1: return va_arg(*args, unsigned long);
     case 2: return va_arg(*args, unsigned long long);
@@ -89,8 +89,8 @@ unsigned long long TakeUnsigned(const Spec& spec, va_list* args) {
   }
 }
 
-long long TakeSigned(const Spec& spec, va_list* args) {
-  switch (spec.longs) {
+long long TakeSigned(const Conversion& conversion, va_list* args) {
+  switch (conversion.longs) {
     case 0: return va_arg(*args, int);
     case 1: return va_arg(*args, long);
     case 2: return va_arg(*args, long long);
@@ -99,17 +99,17 @@ long long TakeSigned(const Spec& spec, va_list* args) {
 }
 
 template <typename CharT>
-void PutString(const Spec& spec, const CharT* text) {
+void PutString(const Conversion& conversion, const CharT* text) {
   static const CharT kEmpty[1] = {0};
   if (text == nullptr) text = kEmpty;
   int length = 0;
   // The precision is checked first: an unterminated name of exactly that
   // many characters has no byte after it to look at.
-  while ((spec.precision < 0 || length < spec.precision) && text[length] != 0) ++length;
-  int pad = spec.width > length ? spec.width - length : 0;
-  if (!spec.leftAlign) PutRepeated(' ', pad);
+  while ((conversion.precision < 0 || length < conversion.precision) && text[length] != 0) ++length;
+  int pad = conversion.width > length ? conversion.width - length : 0;
+  if (!conversion.leftAlign) PutRepeated(' ', pad);
   for (int i = 0; i < length; ++i) PutChar(text[i]);
-  if (spec.leftAlign) PutRepeated(' ', pad);
+  if (conversion.leftAlign) PutRepeated(' ', pad);
 }
 
 template <typename CharT>
@@ -120,41 +120,41 @@ void Format(const CharT* format, va_list* args) {
       continue;
     }
     const CharT* start = p;
-    Spec spec;
+    Conversion conversion;
     ++p;
     for (;; ++p) {
-      if (*p == '-') spec.leftAlign = true;
-      else if (*p == '0') spec.zeroPad = true;
+      if (*p == '-') conversion.leftAlign = true;
+      else if (*p == '0') conversion.zeroPad = true;
       else break;
     }
-    while (*p >= '0' && *p <= '9') spec.width = spec.width * 10 + (*p++ - '0');
+    while (*p >= '0' && *p <= '9') conversion.width = conversion.width * 10 + (*p++ - '0');
     if (*p == '.') {
       ++p;
-      spec.precision = 0;
-      while (*p >= '0' && *p <= '9') spec.precision = spec.precision * 10 + (*p++ - '0');
+      conversion.precision = 0;
+      while (*p >= '0' && *p <= '9') conversion.precision = conversion.precision * 10 + (*p++ - '0');
     }
     if (*p == 'l') {
       ++p;
-      spec.longs = 1;
+      conversion.longs = 1;
       if (*p == 'l') {
         ++p;
-        spec.longs = 2;
+        conversion.longs = 2;
       }
     } else if (*p == 'z') {
       ++p;
-      spec.longs = 3;
+      conversion.longs = 3;
     }
     switch (*p) {
-      case 's': PutString(spec, va_arg(*args, const CharT*)); break;
+      case 's': PutString(conversion, va_arg(*args, const CharT*)); break;
       case 'c': PutChar(static_cast<CharT>(va_arg(*args, int))); break;
-      case 'x': PutUnsigned(spec, TakeUnsigned(spec, args), 16, false, false); break;
-      case 'X': PutUnsigned(spec, TakeUnsigned(spec, args), 16, true, false); break;
-      case 'u': PutUnsigned(spec, TakeUnsigned(spec, args), 10, false, false); break;
+      case 'x': PutUnsigned(conversion, TakeUnsigned(conversion, args), 16, false, false); break;
+      case 'X': PutUnsigned(conversion, TakeUnsigned(conversion, args), 16, true, false); break;
+      case 'u': PutUnsigned(conversion, TakeUnsigned(conversion, args), 10, false, false); break;
       case 'd': {
-        long long value = TakeSigned(spec, args);
+        long long value = TakeSigned(conversion, args);
         unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
                                                  : static_cast<unsigned long long>(value);
-        PutUnsigned(spec, magnitude, 10, false, value < 0);
+        PutUnsigned(conversion, magnitude, 10, false, value < 0);
         break;
       }
       case '%': PutByte('%'); break;
