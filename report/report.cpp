@@ -4,7 +4,17 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "native/console.h"
+
+// Digits and entry words are assembled in machine words, in the order the
+// little-endian formats lie in memory.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "report.cpp assembles its lines for a little-endian machine"
+#endif
 
 const wchar_t* const PageListNames[8] = {
     L"Zero list ",          L"Free list ",    L"Standby list ", L"Modified list ",
@@ -20,18 +30,26 @@ const wchar_t* const PageUseNames[12] = {
 namespace {
 
 // A line is written field by field into the console buffer without
-// formatted output: millions of lines make every call per field count.
+// formatted output: millions of lines make every instruction per line count,
+// and so does every branch the processor cannot predict. Which pages are
+// process-private, and which of those have a named owner, is as good as
+// random, so the line is built the same way for every page: fixed-size
+// copies from prepared texts, with only the advance depending on the page.
 
 // Longest "<list> <use> " text: two names of at most 15 characters, a space
 // after each.
 const size_t kFieldsWidth = 32;
-// Address (16 + 1), the two names, and the virtual address (1 + 16 + 1 + 1).
-const size_t kLineWithoutNames = 17 + kFieldsWidth + 19;
-
-struct ListUseText {
-  char text[kFieldsWidth];
-  uint8_t length;
-};
+// Owner names up to this long are copied in one fixed-size piece; longer
+// ones (many processes under one key) take a slower path.
+const uint32_t kShortNamesWidth = 32;
+// Address (16 + 1), the two names, short owner names and the virtual
+// address (1 + 16 + 1 + 1).
+const size_t kShortLine = 17 + kFieldsWidth + kShortNamesWidth + 19;
+// How far past its start a line with short names may store: the last store
+// also lays the next line's leading zeros.
+const size_t kShortLineReach = kShortLine + 6;
+// The names path may store this far past the end of the names.
+const size_t kAfterNamesReach = 19 + 6;
 
 // In the "C" locale each wide character below 256 becomes the byte of that
 // value; the names are plain ASCII.
@@ -44,65 +62,177 @@ size_t AppendNarrowed(char* out, const wchar_t* name, size_t limit) {
   return n;
 }
 
-// "%.15s " of the list name, then "%.15s " of the use name or "No Value".
-void BuildListUseTexts(ListUseText table[8][16]) {
+// "%.15s " of the list name, then "%.15s " of the use name or "No Value",
+// indexed by the low seven bits of word 0 (list << 4 | use).
+struct ListUseTexts {
+  char text[128][kFieldsWidth];
+  uint8_t length[128];
+};
+
+void BuildListUseTexts(ListUseTexts* table) {
   for (int list = 0; list < 8; ++list) {
     for (int use = 0; use < 16; ++use) {
-      ListUseText& cell = table[list][use];
-      memset(cell.text, ' ', sizeof(cell.text));
-      size_t n = AppendNarrowed(cell.text, PageListNames[list], 15);
-      cell.text[n++] = ' ';
+      char* text = table->text[list << 4 | use];
+      memset(text, ' ', kFieldsWidth);
+      size_t n = AppendNarrowed(text, PageListNames[list], 15);
+      text[n++] = ' ';
       if (use > 11) {
-        memcpy(cell.text + n, "No Value", 8);
+        memcpy(text + n, "No Value", 8);
         n += 8;
       } else {
-        n += AppendNarrowed(cell.text + n, PageUseNames[use], 15);
-        cell.text[n++] = ' ';
+        n += AppendNarrowed(text + n, PageUseNames[use], 15);
+        text[n++] = ' ';
       }
-      cell.length = static_cast<uint8_t>(n);
+      table->length[list << 4 | use] = static_cast<uint8_t>(n);
     }
   }
 }
 
-struct HexTables {
-  char lower[256][2];
-  char upper[256][2];
-};
+// The hex digits of both numbers of an entry, the page number's in lower
+// case and the virtual address's in upper case, each most significant
+// first. Every nibble is spread into a byte of its own and turned into its
+// digit by arithmetic: no table to load from and no branch.
+#if defined(__SSE2__)
 
-void BuildHexTables(HexTables* tables) {
-  const char* lower = "0123456789abcdef";
-  const char* upper = "0123456789ABCDEF";
-  for (int b = 0; b < 256; ++b) {
-    tables->lower[b][0] = lower[b >> 4];
-    tables->lower[b][1] = lower[b & 0xF];
-    tables->upper[b][0] = upper[b >> 4];
-    tables->upper[b][1] = upper[b & 0xF];
-  }
+// Bytes 0-7 the virtual address's digits, bytes 8-15 the page number's.
+typedef __m128i EntryDigits;
+
+// numbers: the page number in the low half, the virtual address in the high.
+inline EntryDigits DigitsOf(uint64_t numbers) {
+  // Swapping the eight bytes puts each number's most significant byte first
+  // (and the virtual address before the page number).
+  const uint64_t swapped = __builtin_bswap64(numbers);
+  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&swapped));
+  const __m128i low = _mm_set1_epi8(0x0F);
+  const __m128i nibbles = _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(bytes, 4), low),
+                                            _mm_and_si128(bytes, low));
+  // Past '9' the letters start 7 ('A') or 39 ('a') characters further on.
+  const __m128i letterSteps = _mm_set_epi8(39, 39, 39, 39, 39, 39, 39, 39, 7, 7, 7, 7, 7, 7, 7, 7);
+  const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), letterSteps);
+  return _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), letters);
 }
 
-// Sixteen hex digits of value, most significant first.
-inline void PutHex16(char* out, uint64_t value, const char (*digits)[2]) {
-  for (int i = 7; i >= 0; --i) {
-    memcpy(out + 2 * i, digits[value & 0xFF], 2);
-    value >>= 8;
-  }
+inline void PutPageDigits(char* out, EntryDigits digits) {
+  _mm_storeh_pi(reinterpret_cast<__m64*>(out), _mm_castsi128_ps(digits));
+}
+
+inline void PutAddressDigits(char* out, EntryDigits digits) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), digits);
+}
+
+#else
+
+// The same in 64-bit integers, eight digits at a time.
+inline uint64_t HexDigits8(uint32_t value, uint64_t letterStep) {
+  uint64_t x = __builtin_bswap32(value);
+  x = (x | x << 16) & 0x0000FFFF0000FFFFull;
+  x = (x | x << 8) & 0x00FF00FF00FF00FFull;
+  // The byte swap left each byte's two nibbles the wrong way round.
+  x = (x >> 4 & 0x000F000F000F000Full) | (x & 0x000F000F000F000Full) << 8;
+  const uint64_t letters = (x + 0x0606060606060606ull) >> 4 & 0x0101010101010101ull;
+  return x + 0x3030303030303030ull + letters * letterStep;
+}
+
+struct EntryDigits {
+  uint64_t page;
+  uint64_t address;
+};
+
+inline EntryDigits DigitsOf(uint64_t numbers) {
+  return {HexDigits8(static_cast<uint32_t>(numbers), 39),
+          HexDigits8(static_cast<uint32_t>(numbers >> 32), 7)};
+}
+
+inline void PutPageDigits(char* out, EntryDigits digits) { memcpy(out, &digits.page, 8); }
+
+inline void PutAddressDigits(char* out, EntryDigits digits) { memcpy(out, &digits.address, 8); }
+
+#endif
+
+inline void Store8(char* out, uint64_t bytes) { memcpy(out, &bytes, 8); }
+
+// Eight characters as they lie in memory.
+inline uint64_t Text8(const char (&text)[9]) {
+  uint64_t bytes;
+  memcpy(&bytes, text, 8);
+  return bytes;
 }
 
 // For each key, the " name " texts of every record with that key, in list
-// order, found through an open-addressed table built once.
+// order. The keys are hashed into a table chosen so that, as a rule, no two
+// share a slot: a lookup is then one load and one compare. A slot whose
+// names are not short enough for the fixed-size copy, or which some keys
+// share, is marked uncommon; a lookup landing there takes the slow path,
+// which searches the keys in order.
 struct NameIndex {
   struct Slot {
     uint32_t key;
-    uint32_t offset;  // into text
+    // Offset into text times 256, plus the length: 0 when no record has
+    // the key, kUncommon for the slow path.
+    uint32_t names;
+  };
+  static const uint32_t kUncommon = 0xFF;
+  struct Group {
+    uint32_t key;
+    uint32_t offset;
     uint32_t length;
-    bool used;
   };
   std::vector<Slot> slots;
-  uint32_t mask = 0;
+  uint32_t multiplier = 0;
+  uint32_t shift = 0;
+  std::vector<Group> groups;  // by key
+  // Padded so that kShortNamesWidth bytes can be read from any offset.
   std::vector<char> text;
 };
 
-inline uint32_t SlotOf(uint32_t key, uint32_t mask) { return (key * 0x9E3779B1u >> 7) & mask; }
+inline uint32_t SlotOf(uint32_t key, uint32_t multiplier, uint32_t shift) {
+  return key * multiplier >> shift;
+}
+
+// Odd multipliers to try, the golden ratio's first.
+uint32_t Multiplier(uint32_t attempt) {
+  uint32_t x = attempt * 0x9E3779B9u + 0x7F4A7C15u;
+  x = (x ^ x >> 16) * 0x85EBCA6Bu;
+  x = (x ^ x >> 13) * 0xC2B2AE35u;
+  return attempt == 0 ? 0x9E3779B1u : (x ^ x >> 16) | 1u;
+}
+
+// Picks the table size and multiplier that leave the fewest keys sharing a
+// slot, stopping at the first that leaves none. The work is bounded, so a
+// long list of processes only gets fewer attempts.
+void ChooseHash(const std::vector<NameIndex::Group>& groups, NameIndex* index) {
+  // At most a quarter full, and at most 512 KiB: past that many processes,
+  // more of them share slots.
+  const uint32_t kMostBits = 16;
+  uint32_t bits = 4;
+  while ((uint32_t{1} << bits) < 4 * groups.size() && bits < kMostBits) ++bits;
+  const uint32_t attempts =
+      std::max<uint32_t>(4, std::min<uint32_t>(256, (1u << 18) / (groups.size() + 1)));
+  uint32_t bestShared = UINT32_MAX;
+  std::vector<uint32_t> seen;
+  for (uint32_t extra = 0; extra < 3 && bits + extra <= kMostBits && bestShared != 0; ++extra) {
+    const uint32_t size = uint32_t{1} << (bits + extra);
+    seen.assign(size, 0);
+    for (uint32_t attempt = 0; attempt < attempts && bestShared != 0; ++attempt) {
+      // A mark per attempt saves clearing the table between attempts.
+      const uint32_t mark = attempt + 1;
+      const uint32_t multiplier = Multiplier(attempt);
+      const uint32_t shift = 32 - (bits + extra);
+      uint32_t shared = 0;
+      for (const NameIndex::Group& group : groups) {
+        uint32_t& slot = seen[SlotOf(group.key, multiplier, shift)];
+        shared += slot == mark;
+        slot = mark;
+        if (shared >= bestShared) break;
+      }
+      if (shared < bestShared) {
+        bestShared = shared;
+        index->multiplier = multiplier;
+        index->shift = shift;
+      }
+    }
+  }
+}
 
 void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   struct Named {
@@ -119,10 +249,6 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   std::stable_sort(named.begin(), named.end(),
                    [](const Named& a, const Named& b) { return a.key < b.key; });
 
-  uint32_t capacity = 16;
-  while (capacity < 2 * named.size()) capacity *= 2;
-  index->slots.assign(capacity, NameIndex::Slot{0, 0, 0, false});
-  index->mask = capacity - 1;
   for (size_t i = 0; i < named.size();) {
     uint32_t key = named[i].key;
     uint32_t offset = static_cast<uint32_t>(index->text.size());
@@ -136,20 +262,59 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
       index->text.insert(index->text.end(), name, name + length);
       index->text.push_back(' ');
     }
-    uint32_t slot = SlotOf(key, index->mask);
-    while (index->slots[slot].used) slot = (slot + 1) & index->mask;
-    index->slots[slot] = {key, offset, static_cast<uint32_t>(index->text.size()) - offset, true};
+    index->groups.push_back({key, offset, static_cast<uint32_t>(index->text.size()) - offset});
+  }
+  index->text.resize(index->text.size() + kShortNamesWidth, ' ');
+
+  ChooseHash(index->groups, index);
+  index->slots.assign(size_t{1} << (32 - index->shift), NameIndex::Slot{0, 0});
+  for (const NameIndex::Group& group : index->groups) {
+    NameIndex::Slot& slot = index->slots[SlotOf(group.key, index->multiplier, index->shift)];
+    bool common = slot.names == 0 && group.length <= kShortNamesWidth && group.offset < (1u << 24);
+    slot.key = group.key;
+    slot.names = common ? group.offset << 8 | group.length : NameIndex::kUncommon;
   }
 }
 
-// Null when no record has the key.
-inline const NameIndex::Slot* FindNames(const NameIndex& index, uint32_t key) {
-  uint32_t slot = SlotOf(key, index.mask);
-  while (index.slots[slot].used) {
-    if (index.slots[slot].key == key) return &index.slots[slot];
-    slot = (slot + 1) & index.mask;
+// The console span the report is filling: [out, end), written up to p.
+struct Span {
+  char* out;
+  char* end;
+  char* p;
+};
+
+// A fresh span, with the leading zeros of the first line's address laid as
+// the line before would have laid them.
+void TakeSpan(Span* span) {
+  span->out = span->p = ConsoleReserve(kConsoleMaxReserve);
+  span->end = span->out + kConsoleMaxReserve;
+  Store8(span->p, Text8("00000000"));
+}
+
+void HandOver(Span* span) { ConsoleCommit(span->p - span->out); }
+
+// The names of a page landing on an uncommon slot, found by a search of the
+// keys, put at span->p with room left after them for the rest of the line.
+// Kept out of the loop, whose registers it would otherwise take.
+__attribute__((noinline)) void PutUncommonNames(const NameIndex& index, const PfnEntry& entry,
+                                                Span* span) {
+  if (PageUseIndex(entry) != 0) return;
+  const uint32_t key = ProcessKey(entry);
+  auto found = std::lower_bound(
+      index.groups.begin(), index.groups.end(), key,
+      [](const NameIndex::Group& group, uint32_t wanted) { return group.key < wanted; });
+  if (found == index.groups.end() || found->key != key) return;
+  const char* names = index.text.data() + found->offset;
+  if (static_cast<size_t>(span->end - span->p) >= found->length + kAfterNamesReach) {
+    memcpy(span->p, names, found->length);
+    span->p += found->length;
+    return;
   }
-  return nullptr;
+  // More names than the span holds: hand them over directly.
+  HandOver(span);
+  ConsoleWrite(names, found->length);
+  span->out = span->p = ConsoleReserve(kConsoleMaxReserve);
+  span->end = span->out + kConsoleMaxReserve;
 }
 
 }  // namespace
@@ -158,59 +323,74 @@ int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const Proc
                      const MemoryRangeInfo* ranges) {
   ConsoleWPrintf(L"Address        List         Type       Process      VA \n");
 
-  static ListUseText listUse[8][16];
-  static HexTables hex;
-  BuildListUseTexts(listUse);
-  BuildHexTables(&hex);
+  static ListUseTexts listUse;
+  BuildListUseTexts(&listUse);
   NameIndex names;
   BuildNameIndex(list, &names);
+  const NameIndex::Slot* const slots = names.slots.data();
+  const uint32_t multiplier = names.multiplier;
+  const uint32_t shift = names.shift;
+  const char* const nameText = names.text.data();
 
-  const PfnEntry* entries = PfnEntries(request);
-  const uint32_t count = PfnRequestEntriesFor(ranges, requestSize);
-  char* out = ConsoleReserve(kConsoleMaxReserve);
-  char* end = out + kConsoleMaxReserve;
-  char* p = out;
-  for (uint32_t j = 0; j < count; ++j) {
-    const PfnEntry& entry = entries[j];
-    const NameIndex::Slot* owner = nullptr;
-    size_t need = kLineWithoutNames;
-    if (PageUseIndex(entry) == 0) {
-      owner = FindNames(names, ProcessKey(entry));
-      if (owner != nullptr) need += owner->length;
+  const PfnEntry* entry = PfnEntries(request);
+  const PfnEntry* const last = entry + PfnRequestEntriesFor(ranges, requestSize);
+  Span span;
+  TakeSpan(&span);
+  while (entry != last) {
+    if (static_cast<size_t>(span.end - span.p) < kShortLineReach) {
+      HandOver(&span);
+      TakeSpan(&span);
     }
-    if (static_cast<size_t>(end - p) < need) {
-      ConsoleCommit(p - out);
-      size_t want = need > kConsoleMaxReserve ? kLineWithoutNames : kConsoleMaxReserve;
-      out = p = ConsoleReserve(want);
-      end = out + want;
-    }
+    // Lines that surely fit are written without asking again; a line with
+    // uncommon names ends the batch.
+    const size_t fit = (span.end - span.p - (kShortLineReach - kShortLine)) / kShortLine;
+    const PfnEntry* batchEnd = static_cast<size_t>(last - entry) < fit ? last : entry + fit;
+    char* p = span.p;
+    for (; entry != batchEnd; ++entry) {
+      // Two loads for the whole entry: words 0 and 1 together hold the key
+      // in their bits 9 to 40.
+      uint64_t words, numbers;
+      memcpy(&words, &entry->word0, 8);
+      memcpy(&numbers, &entry->pageFrameNumber, 8);
+      const uint32_t key = static_cast<uint32_t>(words >> 9);
+      const uint32_t use = static_cast<uint32_t>(words) & 0xF;
 
-    // The address is computed in 64 bits so pages above 4 GiB keep theirs.
-    PutHex16(p, uint64_t{entry.pageFrameNumber} << 12, hex.lower);
-    p[16] = ' ';
-    p += 17;
-    const ListUseText& fields = listUse[PageListIndex(entry)][PageUseIndex(entry)];
-    memcpy(p, fields.text, kFieldsWidth);
-    p += fields.length;
-    if (owner != nullptr) {
-      const char* text = names.text.data() + owner->offset;
-      if (static_cast<size_t>(end - p) >= owner->length + 19) {
-        memcpy(p, text, owner->length);
-        p += owner->length;
+      // Every page is looked up; a page of another use (whose key bits are
+      // other state) or an unknown key gets a length of 0, selected rather
+      // than branched on.
+      const NameIndex::Slot slot = slots[SlotOf(key, multiplier, shift)];
+      const uint32_t slotLength = slot.names & 0xFF;
+      const uint32_t namesLength = ((slot.key ^ key) | use) == 0 ? slotLength : 0;
+
+      // The address is the page number times 4096: never more than 44 bits,
+      // so five zeros (laid by the line before), the page number's eight
+      // digits, then three zeros.
+      const EntryDigits digits = DigitsOf(numbers);
+      PutPageDigits(p + 5, digits);
+      memcpy(p + 13, "000 ", 4);
+      p += 17;
+      const uint32_t fields = static_cast<uint32_t>(words) & 0x7F;
+      memcpy(p, listUse.text[fields], kFieldsWidth);
+      p += listUse.length[fields];
+      if (__builtin_expect(slotLength <= kShortNamesWidth, 1)) {
+        memcpy(p, nameText + (slot.names >> 8), kShortNamesWidth);
+        p += namesLength;
       } else {
-        // More names than a reservation holds: hand them over directly.
-        ConsoleCommit(p - out);
-        ConsoleWrite(text, owner->length);
-        out = p = ConsoleReserve(kConsoleMaxReserve);
-        end = out + kConsoleMaxReserve;
+        span.p = p;
+        PutUncommonNames(names, *entry, &span);
+        p = span.p;
+        // The span may be another now; count again after this line.
+        batchEnd = entry + 1;
       }
+      // " 00000000", the virtual address's eight digits, " \n" and the next
+      // line's leading zeros.
+      memcpy(p, " 0000000000000000", 16);
+      PutAddressDigits(p + 9, digits);
+      Store8(p + 17, Text8(" \n000000"));
+      p += 19;
     }
-    p[0] = ' ';
-    PutHex16(p + 1, entry.virtualAddress, hex.upper);
-    p[17] = ' ';
-    p[18] = '\n';
-    p += 19;
+    span.p = p;
   }
-  ConsoleCommit(p - out);
+  HandOver(&span);
   return 0;
 }

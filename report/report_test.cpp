@@ -160,3 +160,58 @@ TEST(PrintPfnDatabase, ManyOwnersOfOnePageAllPrint) {
                             "0000000000002000 Active  list  Process Private " + names +
                             " 0000000000005000 \n");
 }
+
+TEST(PrintPfnDatabase, EveryOwnerIsFoundAmongThousandsOfProcesses) {
+  // So many keys, spread over all 32 bits, that some must share a slot of
+  // the lookup table; each page must still get exactly its own owner.
+  const uint32_t kProcesses = 20000;
+  auto keyOf = [](uint32_t i) { return (i + 1) * 0x9E3779B1u ^ (i << 7); };
+  std::vector<Page> pages;
+  for (uint32_t i = 0; i < kProcesses; i += 7) pages.push_back({i + 1, 6, 0, keyOf(i), 0x1000, 0});
+  pages.push_back({0xFFFF0, 6, 0, 0x12345677, 0x1000, 0});  // a key without a record
+  pages.push_back({0xFFFF1, 6, 4, keyOf(7), 0x1000, 0});    // another use with a known key
+  Database db(pages);
+  for (uint32_t i = 0; i < kProcesses; ++i) db.AddName(keyOf(i), "n" + std::to_string(i));
+  for (uint32_t i = 0; i < kProcesses; i += 1000) ASSERT_NE(keyOf(i), 0x12345677u);
+
+  std::string out = db.Print();
+  size_t at = out.find('\n') + 1;
+  for (size_t j = 0; j < pages.size(); ++j) {
+    size_t end = out.find('\n', at);
+    ASSERT_NE(end, std::string::npos) << "line " << j;
+    std::string line = out.substr(at, end - at);
+    at = end + 1;
+    std::string names;
+    if (j + 2 < pages.size()) names = " n" + std::to_string(7 * j) + " ";
+    std::string fields = j + 1 == pages.size() ? "Active  list  Paged Pool " : "Active  list  Process Private ";
+    EXPECT_EQ(line.substr(17, line.size() - 17 - 18), fields + names) << "line " << j;
+  }
+  EXPECT_EQ(at, out.size());
+}
+
+TEST(PrintPfnDatabase, LongOwnerListsAcrossBufferBoundaries) {
+  // Owner names too long for one fixed-size copy, on enough lines that
+  // some fall at the end of a buffer reservation.
+  std::vector<Page> pages;
+  for (uint32_t j = 0; j < 4000; ++j) pages.push_back({j, 6, j % 3 == 2 ? 4u : 0u, 0x40 + j % 2, j * 0x1000, 0});
+  Database db(pages);
+  db.AddName(0x40, "explorer.exe");
+  db.AddName(0x40, "svchost.exe");
+  db.AddName(0x40, "SearchIndexer");
+  db.AddName(0x41, "a");
+  std::string out = db.Print();
+  const std::string longNames = " explorer.exe  svchost.exe  SearchIndexe ";
+  size_t at = out.find('\n') + 1, lines = 0;
+  while (at < out.size()) {
+    size_t end = out.find('\n', at);
+    ASSERT_NE(end, std::string::npos);
+    std::string line = out.substr(at, end - at);
+    const uint32_t j = static_cast<uint32_t>(lines++);
+    std::string names = j % 3 == 2 ? "" : j % 2 == 0 ? longNames : " a ";
+    std::string fields = j % 3 == 2 ? "Active  list  Paged Pool " : "Active  list  Process Private ";
+    ASSERT_EQ(line.size(), 17 + fields.size() + names.size() + 18) << "line " << j << ": " << line;
+    EXPECT_EQ(line.substr(17, fields.size() + names.size()), fields + names) << "line " << j;
+    at = end + 1;
+  }
+  EXPECT_EQ(lines, pages.size());
+}

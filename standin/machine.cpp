@@ -250,6 +250,10 @@ StandinMachine* StandinCreateMachine(uint32_t pages, int processes) {
   uint32_t below = rest / 8 * 5;
   if (below > 0xBFF00 - 0x100) below = 0xBFF00 - 0x100;
   uint32_t middle = (rest - below) / 16;
+  // The middle range must end below 4 GiB, where the last one starts: on a
+  // large machine overlapping ranges would name pages twice and outgrow the
+  // request sized from the highest page.
+  if (middle > 0x100000 - 0xC0000) middle = 0x100000 - 0xC0000;
   uint32_t above = rest - below - middle;
   const PhysicalRange candidate[] = {{0x1, low}, {0x100, below}, {0xC0000, middle}, {0x100000, above}};
   for (const PhysicalRange& range : candidate) {

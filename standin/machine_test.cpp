@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -114,6 +115,39 @@ TEST(StandinMachine, ScalesToTheAskedSize) {
   }
   StandinDestroyMachine(machine);
   EXPECT_EQ(StandinCreateMachine(0, 10), nullptr);
+}
+
+TEST(StandinMachine, LargeMachinesHaveEveryPageOnce) {
+  // 64 GiB and 16 GiB: the ranges must not overlap, so the walk names each
+  // page once and the request sized from the highest page holds them all.
+  for (uint32_t pages : {16777216u, 4194304u, 300000u}) {
+    StandinMachine* machine = StandinCreateMachine(pages, 200);
+    ASSERT_NE(machine, nullptr);
+    std::vector<uint32_t> answer(2 + 2 * 8, 0);
+    answer[0] = 1;
+    SuperfetchInformation envelope;
+    MakeSuperfetchInformation(&envelope, kSuperfetchMemoryRangesQuery, answer.data(),
+                              static_cast<uint32_t>(answer.size() * 4));
+    uint32_t length = 0;
+    ASSERT_EQ(StandinQuery(machine, 79, &envelope, sizeof(envelope), &length), kStatusSuccess);
+    const MemoryRangeInfo* info = reinterpret_cast<const MemoryRangeInfo*>(answer.data());
+    const PhysicalRange* ranges = MemoryRanges(info);
+    uint64_t total = 0, highest = 0;
+    for (int k = 0; k < info->rangeCount; ++k) {
+      total += ranges[k].pageCount;
+      highest = std::max<uint64_t>(highest, uint64_t{ranges[k].firstPage} + ranges[k].pageCount - 1);
+      if (k > 0) {
+        EXPECT_GE(ranges[k].firstPage, uint64_t{ranges[k - 1].firstPage} + ranges[k - 1].pageCount)
+            << pages << " pages, range " << k;
+      }
+    }
+    EXPECT_EQ(total, pages);
+    SystemBasicInformation basic;
+    ASSERT_EQ(StandinQuery(machine, 0, &basic, sizeof(basic), &length), kStatusSuccess);
+    EXPECT_EQ(basic.highestPhysicalPageNumber, highest);
+    EXPECT_GE(basic.highestPhysicalPageNumber + 1, uint64_t{pages});
+    StandinDestroyMachine(machine);
+  }
 }
 
 TEST(StandinMachine, RejectsMalformedRequests) {
