@@ -1,6 +1,7 @@
 #include "standin/machine.h"
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
