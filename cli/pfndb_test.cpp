@@ -135,44 +135,6 @@ TEST(RunPfndb, EachFailingStepPrintsItsSummaryAndReleasesWhatItHad) {
   }
 }
 
-TEST(RunPfndb, EveryAllocationOfTheDumpCanFailCleanly) {
-  struct Case {
-    HeapSite site;
-    const char* tail;
-  };
-  static HeapSite failing;
-  const Case cases[] = {
-      {kHeapSiteMemoryRanges,
-       "NativeQuerySuperFecthInformation failed c0000023\nMemory allocation failed \n"
-       "failed to get memory range ...\n"},
-      {kHeapSitePfnRequest,
-       "NativeQuerySuperFecthInformation failed c0000023\nMemory allocation failed from heap\n"
-       "SetUp Pfn Database failed ...\n"},
-      {kHeapSitePrivateSources,
-       "NativeQuerySuperFecthInformation failed c0000023\n"
-       "NativeQuerySuperFecthInformation failed c0000023\n"
-       "Setup Process Name Database failed ...\n"},
-      {kHeapSiteNameRecord,
-       "NativeQuerySuperFecthInformation failed c0000023\n"
-       "NativeQuerySuperFecthInformation failed c0000023\n"
-       "cannot allocate memory\nSetup Process Name Database failed ...\n"},
-  };
-  for (const Case& c : cases) {
-    const int64_t live = HeapLiveBlocks();
-    ScriptedService service;
-    service.ProvideEntries(true, true);
-    ScriptDump(&service, 6);
-    failing = c.site;
-    SetHeapFailureHook([](HeapSite site) { return site == failing; });
-    std::string out;
-    int status = RunCaptured(2, L"pfndb -p", &out);
-    SetHeapFailureHook(nullptr);
-    EXPECT_EQ(status, -1) << c.tail;
-    EXPECT_EQ(out, std::string(kBanner) + c.tail);
-    EXPECT_EQ(HeapLiveBlocks(), live) << c.tail;
-  }
-}
-
 namespace {
 
 // Fails the allocation numbered g_failAt (from 0) of the run, recording the
