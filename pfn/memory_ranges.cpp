@@ -59,10 +59,8 @@ int GetMemoryRanges(uint32_t* requestSize, MemoryRangeInfo** ranges) {
   }
 
   // Only what the service says it wrote, and never past the block, is read.
-  uint32_t filled = returnLength < bufferLength ? returnLength : bufferLength;
-  int64_t room = filled < sizeof(MemoryRangeInfo)
-                     ? 0
-                     : (filled - sizeof(MemoryRangeInfo)) / sizeof(PhysicalRange);
+  int64_t room =
+      ItemsWithin(bufferLength, returnLength, sizeof(MemoryRangeInfo), sizeof(PhysicalRange));
   if (info->rangeCount > room) info->rangeCount = static_cast<int32_t>(room);
 
   uint32_t size;

@@ -8,6 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 
+// How many items of itemBytes follow a header of headerBytes in an answer the
+// service says filled `reported` bytes of a buffer of bufferBytes: only what
+// was both written and allocated is ever read.
+inline int64_t ItemsWithin(uint32_t bufferBytes, uint32_t reported, size_t headerBytes,
+                           size_t itemBytes) {
+  uint32_t filled = reported < bufferBytes ? reported : bufferBytes;
+  return filled < headerBytes ? 0 : (filled - headerBytes) / itemBytes;
+}
+
 // ---- Physical memory ranges (sub-class 17) ----
 
 struct PhysicalRange {

@@ -63,11 +63,12 @@ void PrintQueryFailure(QueryStatus status) {
 }
 
 // Appends a record per process among the sources that fit in the first
-// `filled` bytes of info. Returns 0 or MakeProcessNameRecord's failure.
-int CollectProcesses(PrivateSourceInfo* info, uint32_t filled, ProcessNameList* list) {
-  int64_t room = filled < sizeof(PrivateSourceInfo)
-                     ? 0
-                     : (filled - sizeof(PrivateSourceInfo)) / sizeof(PrivateSourceRecord);
+// bytes of info (a block of bufferBytes) the service reported filling.
+// Returns 0 or MakeProcessNameRecord's failure.
+int CollectProcesses(PrivateSourceInfo* info, uint32_t bufferBytes, uint32_t reported,
+                     ProcessNameList* list) {
+  int64_t room =
+      ItemsWithin(bufferBytes, reported, sizeof(PrivateSourceInfo), sizeof(PrivateSourceRecord));
   int64_t count = info->recordCount < room ? info->recordCount : room;
   const PrivateSourceRecord* sources = PrivateSourceRecords(info);
   for (int64_t r = 0; r < count; ++r) {
@@ -96,12 +97,11 @@ int SetupProcessNameDatabase(ProcessNameList* list) {
 
   // A system with at most one source answers the probe in full.
   if (status == kStatusSuccess) {
-    uint32_t filled = returnLength < kProbeBytes ? returnLength : kProbeBytes;
-    if (filled < sizeof(PrivateSourceInfo)) {
+    if (returnLength < sizeof(PrivateSourceInfo)) {
       ConsolePrintf("NativeQuerySuperFecthInformation get process database failed %X \n", 0u);
       return -1;
     }
-    return CollectProcesses(probeInfo, filled, list);
+    return CollectProcesses(probeInfo, kProbeBytes, returnLength, list);
   }
   if (status != kStatusBufferTooSmall) {
     PrintQueryFailure(status);
@@ -127,8 +127,7 @@ int SetupProcessNameDatabase(ProcessNameList* list) {
     ProcessHeapFree(info);
     return -1;
   }
-  uint32_t filled = returnLength < bufferLength ? returnLength : bufferLength;
-  int result = CollectProcesses(info, filled, list);
+  int result = CollectProcesses(info, bufferLength, returnLength, list);
   ProcessHeapFree(info);
   return result;
 }
