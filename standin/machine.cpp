@@ -1,5 +1,7 @@
 #include "standin/machine.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -28,6 +30,10 @@ struct StandinMachine {
   // Owner of each slice of the private pages: process keys repeated by
   // weight, plus keys of processes that have already gone.
   std::vector<uint32_t> privateOwners;
+  // Answering as the machine would a while later (StandinSetLater), and the
+  // processes whose private pages grow by then.
+  bool later = false;
+  uint32_t leakers[2] = {0, 0};
 };
 
 namespace {
@@ -83,7 +89,27 @@ const PhysicalRange kDefaultRanges[] = {
     {0x100000, 0x8000},
 };
 
+// The two processes with the most private pages grow: a leak shows most
+// plainly where much is already held.
+void ChooseLeakers(StandinMachine* machine) {
+  const Source* first = nullptr;
+  const Source* second = nullptr;
+  for (const Source& source : machine->sources) {
+    if (source.type != kPrivateSourceProcess) continue;
+    if (first == nullptr || source.weight > first->weight) {
+      second = first;
+      first = &source;
+    } else if (second == nullptr || source.weight > second->weight) {
+      second = &source;
+    }
+  }
+  if (first == nullptr) return;
+  machine->leakers[0] = first->key;
+  machine->leakers[1] = second != nullptr ? second->key : first->key;
+}
+
 void BuildOwners(StandinMachine* machine) {
+  ChooseLeakers(machine);
   for (const Source& source : machine->sources)
     for (uint32_t i = 0; i < source.weight; ++i)
       if (source.type == kPrivateSourceProcess) machine->privateOwners.push_back(source.key);
@@ -145,6 +171,13 @@ void FillEntry(const StandinMachine& machine, PfnEntry* entry) {
   uint32_t noise = Mix(page, 4) & ~0x1FFu;
   uint32_t key = extra;  // for a page of another use, just other state
   if (use == 0) key = machine.privateOwners[extra % machine.privateOwners.size()];
+  // Later, about a third of the free and standby pages have gone to the
+  // leaking processes.
+  if (machine.later && (list == 1 || list == 2) && Mix(page, 6) % 1000 < 330) {
+    list = 6;
+    use = 0;
+    key = machine.leakers[Mix(page, 7) & 1];
+  }
   entry->word0 = use | list << 4 | (key & 0x7FFFFFu) << 9;
   entry->word1 = (key >> 23) | noise;
   entry->virtualAddress = PageVirtualAddress(list, use, Mix(page, 5));
@@ -280,6 +313,80 @@ StandinMachine* StandinCreateMachine(uint32_t pages, int processes) {
 
 void StandinDestroyMachine(StandinMachine* machine) { delete machine; }
 
+void StandinSetLater(StandinMachine* machine, bool later) { machine->later = later; }
+
+namespace {
+
+// Decimal digits only, at most `most`; no sign, no spaces, no default.
+bool ParseCount(const char* text, uint64_t most, uint64_t* value) {
+  if (text == nullptr || *text == '\0') return false;
+  uint64_t result = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    result = result * 10 + static_cast<uint64_t>(*c - '0');
+    if (result > most) return false;
+  }
+  *value = result;
+  return true;
+}
+
+uint32_t DefaultPageCount() {
+  uint32_t pages = 0;
+  for (const PhysicalRange& range : kDefaultRanges) pages += range.pageCount;
+  return pages;
+}
+
+int DefaultProcessCount() {
+  int processes = 0;
+  for (const Source& source : kDefaultSources) processes += source.type == kPrivateSourceProcess;
+  return processes;
+}
+
+const uint64_t kMostProcesses = 65536;
+
+}  // namespace
+
+int StandinMachineFromSettings(const char* pages, const char* processes, const char* later,
+                               const StandinMachine** machine, std::string* reason) {
+  *machine = nullptr;
+  uint64_t pageCount = DefaultPageCount();
+  uint64_t processCount = static_cast<uint64_t>(DefaultProcessCount());
+  uint64_t laterFlag = 0;
+  if (pages != nullptr && !ParseCount(pages, UINT32_MAX, &pageCount)) {
+    *reason = std::string("PFNDB_STANDIN_PAGES=") + pages + " is not a page count from 1 to " +
+              std::to_string(UINT32_MAX);
+    return -1;
+  }
+  if (processes != nullptr && !ParseCount(processes, kMostProcesses, &processCount)) {
+    *reason = std::string("PFNDB_STANDIN_PROCESSES=") + processes +
+              " is not a process count from 0 to " + std::to_string(kMostProcesses);
+    return -1;
+  }
+  if (later != nullptr && !ParseCount(later, 1, &laterFlag)) {
+    *reason = std::string("PFNDB_STANDIN_LATER=") + later + " is not 0 or 1";
+    return -1;
+  }
+  if (pages == nullptr && processes == nullptr && laterFlag == 0) {
+    *machine = StandinDefaultMachine();
+    return 0;
+  }
+  StandinMachine* made = nullptr;
+  if (pages == nullptr && processes == nullptr) {
+    // Only later: the default machine itself, a while on.
+    made = new StandinMachine(*StandinDefaultMachine());
+  } else {
+    made = StandinCreateMachine(static_cast<uint32_t>(pageCount), static_cast<int>(processCount));
+    if (made == nullptr) {
+      *reason = std::string("PFNDB_STANDIN_PAGES=") + (pages != nullptr ? pages : "") +
+                " is 0, or more pages than 32-bit page numbers reach";
+      return -1;
+    }
+  }
+  StandinSetLater(made, laterFlag == 1);
+  *machine = made;
+  return 0;
+}
+
 QueryStatus StandinQuery(const StandinMachine* machine, uint32_t infoClass, void* buffer,
                          uint32_t bufferLength, uint32_t* returnLength) {
   if (infoClass == kSystemBasicInformation)
@@ -304,5 +411,22 @@ QueryStatus PFNDB_NTAPI StandinNtQuerySystemInformation(uint32_t infoClass, void
                                                         uint32_t bufferLength,
                                                         uint32_t* returnLength) {
   const StandinMachine* machine = g_selected != nullptr ? g_selected : StandinDefaultMachine();
+  return StandinQuery(machine, infoClass, buffer, bufferLength, returnLength);
+}
+
+QueryStatus StandinModuleQuery(uint32_t infoClass, void* buffer, uint32_t bufferLength,
+                               uint32_t* returnLength) {
+  static const StandinMachine* const machine = [] {
+    const StandinMachine* chosen = nullptr;
+    std::string reason;
+    if (StandinMachineFromSettings(getenv("PFNDB_STANDIN_PAGES"), getenv("PFNDB_STANDIN_PROCESSES"),
+                                   getenv("PFNDB_STANDIN_LATER"), &chosen, &reason) != 0)
+      fprintf(stderr, "ntdll stand-in: %s\n", reason.c_str());
+    return chosen;
+  }();
+  if (machine == nullptr) {
+    if (returnLength != nullptr) *returnLength = 0;
+    return static_cast<QueryStatus>(0xC0000022u);  // STATUS_ACCESS_DENIED
+  }
   return StandinQuery(machine, infoClass, buffer, bufferLength, returnLength);
 }

@@ -6,6 +6,7 @@
 #define PFNDB_STANDIN_MACHINE_H_
 
 #include <cstdint>
+#include <string>
 
 #include "native/ntdll.h"
 
@@ -21,6 +22,21 @@ const StandinMachine* StandinDefaultMachine();
 StandinMachine* StandinCreateMachine(uint32_t pages, int processes);
 void StandinDestroyMachine(StandinMachine* machine);
 
+// The same machine a while later, as a leak would leave it: a few of its
+// processes hold more private pages, taken from the free and standby lists.
+// Every other page answers as before.
+void StandinSetLater(StandinMachine* machine, bool later);
+
+// The machine a module answers for, from the module's settings (each null
+// when unset): the page count of PFNDB_STANDIN_PAGES, the process count of
+// PFNDB_STANDIN_PROCESSES and PFNDB_STANDIN_LATER ("0" or "1"). With none
+// set, *machine is the default machine; otherwise a new one the caller owns
+// (a missing count is the default machine's). Returns 0, or -1 with a
+// one-line reason in *reason (without newline) and *machine null when a
+// setting is not a number in range.
+int StandinMachineFromSettings(const char* pages, const char* processes, const char* later,
+                               const StandinMachine** machine, std::string* reason);
+
 // Answers a query as machine would. Classes other than 0 and 79 get
 // 0xC0000003.
 QueryStatus StandinQuery(const StandinMachine* machine, uint32_t infoClass, void* buffer,
@@ -32,5 +48,13 @@ void StandinSelectMachine(const StandinMachine* machine);
 QueryStatus PFNDB_NTAPI StandinNtQuerySystemInformation(uint32_t infoClass, void* buffer,
                                                         uint32_t bufferLength,
                                                         uint32_t* returnLength);
+
+// What a stand-in module (libntdll.so, the test DLL) answers with: the
+// machine its environment's settings describe (StandinMachineFromSettings
+// over getenv), chosen on the first call. When a setting is wrong the reason
+// goes to stderr once and every query is refused (STATUS_ACCESS_DENIED), so
+// pfndb fails at its first query rather than dump some other machine.
+QueryStatus StandinModuleQuery(uint32_t infoClass, void* buffer, uint32_t bufferLength,
+                               uint32_t* returnLength);
 
 #endif  // PFNDB_STANDIN_MACHINE_H_

@@ -170,3 +170,60 @@ TEST(StandinMachine, RejectsMalformedRequests) {
   EXPECT_EQ(StandinQuery(machine, 79, &envelope, sizeof(envelope), &length),
             static_cast<QueryStatus>(0xC0000004u));
 }
+
+TEST(StandinMachine, SettingsNameTheMachineOrARefusal) {
+  const StandinMachine* machine = nullptr;
+  std::string reason;
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, &machine, &reason), 0);
+  EXPECT_EQ(machine, StandinDefaultMachine());
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "0", &machine, &reason), 0);
+  EXPECT_EQ(machine, StandinDefaultMachine());
+
+  ASSERT_EQ(StandinMachineFromSettings("300000", "7", nullptr, &machine, &reason), 0);
+  {
+    Dumped dump(machine);
+    EXPECT_EQ(dump.entries(), 300000u);
+    EXPECT_EQ(std::count(dump.messages.begin(), dump.messages.end(), '\n'), 2 + 2 * 7);
+  }
+  StandinDestroyMachine(const_cast<StandinMachine*>(machine));
+
+  // Never a silent default: each of these names no machine.
+  const char* const badPages[] = {"", "12x", "-1", " 5", "0", "4294967296", "99999999999999999999"};
+  for (const char* pages : badPages) {
+    reason.clear();
+    EXPECT_EQ(StandinMachineFromSettings(pages, nullptr, nullptr, &machine, &reason), -1) << pages;
+    EXPECT_EQ(machine, nullptr);
+    EXPECT_EQ(reason.find(std::string("PFNDB_STANDIN_PAGES=") + pages + " "), 0u) << reason;
+  }
+  EXPECT_EQ(StandinMachineFromSettings(nullptr, "65537", nullptr, &machine, &reason), -1);
+  EXPECT_EQ(StandinMachineFromSettings(nullptr, nullptr, "2", &machine, &reason), -1);
+  EXPECT_EQ(reason, "PFNDB_STANDIN_LATER=2 is not 0 or 1");
+}
+
+TEST(StandinMachine, LaterTheLeakersHoldPagesTakenFromFreeAndStandby) {
+  const StandinMachine* later = nullptr;
+  std::string reason;
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "1", &later, &reason), 0);
+  Dumped before(StandinDefaultMachine());
+  std::vector<PfnEntry> a(PfnEntries(before.request), PfnEntries(before.request) + before.entries());
+  {
+    Dumped after(later);
+    ASSERT_EQ(after.entries(), a.size());
+    std::set<uint32_t> grown;
+    size_t moved = 0;
+    const PfnEntry* b = PfnEntries(after.request);
+    for (size_t j = 0; j < a.size(); ++j) {
+      if (memcmp(&a[j], &b[j], sizeof(PfnEntry)) == 0) continue;
+      ++moved;
+      EXPECT_TRUE(PageListIndex(a[j]) == 1 || PageListIndex(a[j]) == 2) << j;
+      EXPECT_EQ(PageListIndex(b[j]), 6u);
+      EXPECT_EQ(PageUseIndex(b[j]), 0u);
+      grown.insert(ProcessKey(b[j]));
+    }
+    // Firefox and devenv weigh most among the default machine's processes.
+    EXPECT_EQ(grown, (std::set<uint32_t>{0x6e0, 0xbe0}));
+    EXPECT_GT(moved, a.size() / 20);
+    EXPECT_LT(moved, a.size() / 5);
+  }
+  StandinDestroyMachine(const_cast<StandinMachine*>(later));
+}

@@ -1,5 +1,7 @@
 // libntdll.so: the host's stand-in for ntdll.dll, exporting the two entries
-// pfndb looks up, answering for the default simulated machine.
+// pfndb looks up, answering for the simulated machine its environment names
+// (the default one unless PFNDB_STANDIN_PAGES, PFNDB_STANDIN_PROCESSES or
+// PFNDB_STANDIN_LATER say otherwise).
 #include <cstdint>
 
 #include "standin/machine.h"
@@ -10,7 +12,7 @@ __attribute__((visibility("default"))) int32_t NtQuerySystemInformation(uint32_t
                                                                          void* buffer,
                                                                          uint32_t bufferLength,
                                                                          uint32_t* returnLength) {
-  return StandinNtQuerySystemInformation(infoClass, buffer, bufferLength, returnLength);
+  return StandinModuleQuery(infoClass, buffer, bufferLength, returnLength);
 }
 
 // There are no privileges to grant here; report each as newly enabled.

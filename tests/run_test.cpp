@@ -104,6 +104,14 @@ TEST(PfndbProgram, AnotherModuleTakesTheStandInsPlace) {
                                      "failed to get memory range ...\n");
   Result usage = RunPfndb("", kBuild + "/standins/refusing");
   EXPECT_EQ(usage.status, 0);
+  // A stand-in told a size it cannot be refuses, rather than dump another.
+  const std::string misreadRun = "PFNDB_STANDIN_PROCESSES=lots " + kBuild + "/pfndb -p";
+  Result misread = RunShell(misreadRun + " 2>/dev/null");
+  EXPECT_EQ(misread.status, 255);
+  EXPECT_EQ(misread.out, Banner() + "NativeQueryBasicInformation failed c0000022\n"
+                                    "failed to get memory range ...\n");
+  EXPECT_EQ(RunShell(misreadRun + " 2>&1 >/dev/null").out,
+            "ntdll stand-in: PFNDB_STANDIN_PROCESSES=lots is not a process count from 0 to 65536\n");
 }
 
 TEST(PfndbProgram, WithoutAnyModuleInitialisationFails) {
