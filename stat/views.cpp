@@ -190,7 +190,7 @@ void PrintTable(const char* title, const char* labelHeading, const TableRow* row
 
 void PrintRanges(const ViewSource& source, FILE* out) {
   const StatTally& tally = *source.tally;
-  fprintf(out, "Physical ranges (%s)\n", source.change ? source.after : source.dump);
+  fprintf(out, "Physical ranges: %s\n", source.change ? source.after : source.dump);
   uint64_t pages = tally.pagesLeftOut;
   for (size_t i = 0; i < tally.rangeCount; ++i) {
     pages += (tally.ranges[i].end - tally.ranges[i].start) >> 12;
@@ -261,14 +261,14 @@ int PrintViews(const ViewSource& source, FILE* out) {
   char labels[kUseCount][16];
   TableRow uses[kUseCount + 1];
   UseRows(source, labels, uses);
-  snprintf(title, sizeof(title), "%s, KiB (%s)",
+  snprintf(title, sizeof(title), "%s in KiB: %s",
            source.change ? "Change in page uses" : "Page uses", names);
   PrintTable(title, "Use", uses, kUseCount, source.change, out);
 
   TableRow* owners;
   const int64_t count = OwnerRows(source, &owners);
   if (count < 0) return -1;
-  snprintf(title, sizeof(title), "%s, KiB (%s)",
+  snprintf(title, sizeof(title), "%s in KiB: %s",
            source.change ? "Change in process-private pages by owner"
                          : "Process-private pages by owner",
            names);

@@ -104,7 +104,7 @@ TEST(Views, ChangeBetweenTwoDumps) {
   EXPECT_EQ(Render(t.tally, 1, 1, kViewRanges), "start,end,pages\n0x10000,0x16000,6\n");
 
   const std::string text = Render(t.tally, 1, 0, kViewUses);
-  EXPECT_NE(text.find("Change in page uses, KiB (a.txt -> b.txt)\n"), std::string::npos);
+  EXPECT_NE(text.find("Change in page uses in KiB: a.txt -> b.txt\n"), std::string::npos);
   EXPECT_NE(text.find("\nProcess Private    +4     0        0         0            -4    0"
                       "      +4           0     +4\n"),
             std::string::npos)
