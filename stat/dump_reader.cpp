@@ -1,5 +1,6 @@
 #include "stat/dump_reader.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -137,10 +138,19 @@ int ParsePageLine(const char* text, size_t length, PageLine* page) {
 
 int DumpReaderInit(DumpReader* reader, DumpReadFn read, void* source) {
   memset(reader, 0, sizeof(*reader));
+  reader->buffer = static_cast<char*>(malloc(kDumpMaxLine));
+  if (reader->buffer == nullptr) return -1;
+  DumpReaderRestart(reader, read, source);
+  return 0;
+}
+
+void DumpReaderRestart(DumpReader* reader, DumpReadFn read, void* source) {
+  assert(reader->buffer != nullptr);
+  char* const buffer = reader->buffer;
+  memset(reader, 0, sizeof(*reader));
+  reader->buffer = buffer;
   reader->read = read;
   reader->source = source;
-  reader->buffer = static_cast<char*>(malloc(kDumpMaxLine));
-  return reader->buffer != nullptr ? 0 : -1;
 }
 
 void DumpReaderFree(DumpReader* reader) {

@@ -71,6 +71,10 @@ struct DumpReader {
 int DumpReaderInit(DumpReader* reader, DumpReadFn read, void* source);
 void DumpReaderFree(DumpReader* reader);
 
+// Starts the reader afresh on another source, keeping its buffer.
+// REQUIRES: DumpReaderInit succeeded.
+void DumpReaderRestart(DumpReader* reader, DumpReadFn read, void* source);
+
 // Takes the next page line of the table. Returns 1 with *page filled, 0 at
 // the end of the table, or -1 with reader->error (and errorLine) telling
 // why. Lines end in "\n" or "\r\n"; everything before the header line is

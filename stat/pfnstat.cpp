@@ -107,7 +107,8 @@ const char* ShownName(const char* path) {
 
 // Reads one whole dump into the tally as dump `dump`. Returns 0, or -1
 // after saying why on err.
-int ReadDump(const char* path, int dump, StatTally* tally, FILE* in, FILE* err) {
+int ReadDump(const char* path, int dump, DumpReader* reader, StatTally* tally, FILE* in,
+             FILE* err) {
   const char* name = ShownName(path);
   const int fromInput = strcmp(path, "-") == 0;
   FileSource source = {fromInput ? in : fopen(path, "rb"), 0};
@@ -115,38 +116,34 @@ int ReadDump(const char* path, int dump, StatTally* tally, FILE* in, FILE* err) 
     fprintf(err, "pfnstat: cannot open %s: %s\n", path, strerror(errno));
     return -1;
   }
-  DumpReader reader;
-  int status = DumpReaderInit(&reader, ReadFromFile, &source);
-  if (status != 0) {
-    fprintf(err, "pfnstat: out of memory\n");
-  } else {
-    TallyStartDump(tally);
-    PageLine page;
-    int next;
-    while ((next = DumpReaderNext(&reader, &page)) > 0) TallyAddPage(tally, dump, page);
-    TallyEndDump(tally);
-    if (next < 0) {
-      status = -1;
-      if (reader.error == kDumpReadFailed) {
-        fprintf(err, "pfnstat: cannot read %s: %s\n", name, strerror(source.error));
-      } else if (reader.error == kDumpNoTable) {
-        fprintf(err, "pfnstat: %s: no page-frame table\n", name);
-      } else {
-        fprintf(err, "pfnstat: %s:%" PRIu64 ": not a page line\n", name, reader.errorLine);
-      }
-    } else if (reader.cutShortLine != 0) {
-      fprintf(err, "pfnstat: %s:%" PRIu64 ": warning: last line cut short, ignored\n", name,
-              reader.cutShortLine);
-    }
-  }
-  DumpReaderFree(&reader);
+  DumpReaderRestart(reader, ReadFromFile, &source);
+  TallyStartDump(tally);
+  PageLine page;
+  int next;
+  while ((next = DumpReaderNext(reader, &page)) > 0) TallyAddPage(tally, dump, page);
+  TallyEndDump(tally);
   if (!fromInput) fclose(source.file);
-  return status;
+  if (next == 0) {
+    if (reader->cutShortLine != 0) {
+      fprintf(err, "pfnstat: %s:%" PRIu64 ": warning: last line cut short, ignored\n", name,
+              reader->cutShortLine);
+    }
+    return 0;
+  }
+  if (reader->error == kDumpReadFailed) {
+    fprintf(err, "pfnstat: cannot read %s: %s\n", name, strerror(source.error));
+  } else if (reader->error == kDumpNoTable) {
+    fprintf(err, "pfnstat: %s: no page-frame table\n", name);
+  } else {
+    fprintf(err, "pfnstat: %s:%" PRIu64 ": not a page line\n", name, reader->errorLine);
+  }
+  return -1;
 }
 
-int Run(const Options& options, StatTally* tally, FILE* in, FILE* out, FILE* err) {
+int Run(const Options& options, DumpReader* reader, StatTally* tally, FILE* in, FILE* out,
+        FILE* err) {
   for (int dump = 0; dump < options.dumpCount; ++dump) {
-    if (ReadDump(options.dumps[dump], dump, tally, in, err) != 0) return kStatusFailed;
+    if (ReadDump(options.dumps[dump], dump, reader, tally, in, err) != 0) return kStatusFailed;
   }
   const char* last = ShownName(options.dumps[options.dumpCount - 1]);
   if (options.csv && options.view == kViewRanges && tally->rangesLeftOut != 0) {
@@ -183,12 +180,16 @@ int RunPfnstat(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
     return fflush(out) == 0 ? 0 : kStatusFailed;
   }
   StatTally tally;
+  DumpReader reader;
   int status = kStatusFailed;
-  if (TallyInit(&tally) != 0) {
+  const int tallyMade = TallyInit(&tally);
+  const int readerMade = DumpReaderInit(&reader, nullptr, nullptr);
+  if (tallyMade != 0 || readerMade != 0) {
     fprintf(err, "pfnstat: out of memory\n");
   } else {
-    status = Run(options, &tally, in, out, err);
+    status = Run(options, &reader, &tally, in, out, err);
   }
+  DumpReaderFree(&reader);
   TallyFree(&tally);
   return status;
 }

@@ -98,6 +98,16 @@ void TallyFree(StatTally* tally) {
   memset(tally, 0, sizeof(*tally));
 }
 
+void TallyClear(StatTally* tally) {
+  memset(tally->uses, 0, sizeof(tally->uses));
+  memset(tally->slots, 0, kSlotCount * sizeof(uint32_t));
+  tally->ownerCount = 0;
+  tally->noneRow = 0;
+  tally->otherRow = 0;
+  tally->textUsed = 0;
+  TallyStartDump(tally);
+}
+
 void TallyStartDump(StatTally* tally) {
   tally->rangeCount = 0;
   tally->rangesLeftOut = 0;

@@ -57,6 +57,9 @@ struct StatTally {
 int TallyInit(StatTally* tally);
 void TallyFree(StatTally* tally);
 
+// Forgets everything counted, as if just made.
+void TallyClear(StatTally* tally);
+
 // Forgets the ranges counted so far: only the last dump's are shown.
 void TallyStartDump(StatTally* tally);
 // REQUIRES: dump < kTallyDumps.
