@@ -1,26 +1,88 @@
 #include "stat/dump_reader.h"
 
 #include <cassert>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "report/page_names.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 const char kDumpHeader[] = "Address        List         Type       Process      VA ";
 
 namespace {
 
-// The list and use fields exactly as the report prints them ("%.15s " of
-// each name, "No Value" for a use without one), and for each first byte the
-// fields that start with it, so a field is found with one or two compares.
-struct FieldTexts {
-  char list[kListCount][16];
-  size_t listLength[kListCount];
-  char use[kUseCount][16];
-  size_t useLength[kUseCount];
-  uint16_t listsStartingWith[256];  // bit k: list k
-  uint16_t usesStartingWith[256];   // bit k: use k
+inline uint64_t Load8(const char* text) {
+  uint64_t word;
+  memcpy(&word, text, 8);
+  return word;
+}
+
+// The bytes of a text of up to 16 bytes as two words, and masks that keep
+// only its bytes of two words loaded from anywhere.
+struct Words16 {
+  uint64_t word[2];
+  uint64_t mask[2];
 };
+
+Words16 WordsOf(const char* text, size_t length) {
+  Words16 words;
+  char padded[16] = {};
+  memcpy(padded, text, length);
+  for (int half = 0; half < 2; ++half) {
+    words.word[half] = Load8(padded + 8 * half);
+    char ones[8] = {};
+    for (size_t i = 8 * half; i < length && i < 8 * half + 8u; ++i) ones[i - 8 * half] = '\xFF';
+    words.mask[half] = Load8(ones);
+  }
+  return words;
+}
+
+// The fields of one kind (the lists, or the uses) exactly as the report
+// prints them, and a hash of a field's first two bytes to at most two
+// candidates, padded with a field that never matches.
+const int kCandidates = 2;
+const int kSlotBits = 6;
+const unsigned kMostFields = kUseCount;
+
+struct FieldSet {
+  Words16 text[kMostFields + 1];
+  size_t length[kMostFields + 1];
+  uint32_t multiplier;
+  uint8_t candidates[1 << kSlotBits][kCandidates];
+};
+
+inline unsigned SlotOf(const char* text, uint32_t multiplier) {
+  uint16_t key;
+  memcpy(&key, text, 2);
+  return (key * multiplier) >> (32 - kSlotBits);
+}
+
+// Picks a multiplier that gives no slot more than two fields.
+void BuildFieldSet(const char (*texts)[16], const size_t* lengths, unsigned count,
+                   FieldSet* set) {
+  memset(set, 0, sizeof(*set));
+  for (unsigned k = 0; k < count; ++k) {
+    set->text[k] = WordsOf(texts[k], lengths[k]);
+    set->length[k] = lengths[k];
+  }
+  set->length[count] = SIZE_MAX;
+  int placed = 0;
+  for (uint32_t attempt = 0; !placed; ++attempt) {
+    assert(attempt < 1000);
+    set->multiplier = (0x9E3779B1u + attempt * 0x7F4A7C16u) | 1u;
+    memset(set->candidates, count, sizeof(set->candidates));
+    placed = 1;
+    for (unsigned k = 0; k < count && placed; ++k) {
+      uint8_t(&slot)[kCandidates] = set->candidates[SlotOf(texts[k], set->multiplier)];
+      placed = slot[kCandidates - 1] == count;
+      slot[slot[0] == count ? 0 : 1] = static_cast<uint8_t>(k);
+    }
+  }
+}
 
 size_t CutName(const wchar_t* name, char* out) {
   size_t n = 0;
@@ -29,29 +91,83 @@ size_t CutName(const wchar_t* name, char* out) {
   return n + 1;
 }
 
+struct FieldTexts {
+  FieldSet lists;
+  FieldSet uses;
+};
+
+// "%.15s " of each name, and "No Value" for a use without one.
 FieldTexts BuildFieldTexts() {
-  FieldTexts texts;
-  memset(&texts, 0, sizeof(texts));
+  FieldTexts fields;
+  char texts[kMostFields][16];
+  size_t lengths[kMostFields];
   for (unsigned list = 0; list < kListCount; ++list) {
-    texts.listLength[list] = CutName(PageListNames[list], texts.list[list]);
-    texts.listsStartingWith[static_cast<uint8_t>(texts.list[list][0])] |= 1u << list;
+    lengths[list] = CutName(PageListNames[list], texts[list]);
   }
+  BuildFieldSet(texts, lengths, kListCount, &fields.lists);
   for (unsigned use = 0; use < kUseCount; ++use) {
     if (use == kNoValueUse) {
-      memcpy(texts.use[use], "No Value", 8);
-      texts.useLength[use] = 8;
+      memcpy(texts[use], "No Value", 8);
+      lengths[use] = 8;
     } else {
-      texts.useLength[use] = CutName(PageUseNames[use], texts.use[use]);
+      lengths[use] = CutName(PageUseNames[use], texts[use]);
     }
-    texts.usesStartingWith[static_cast<uint8_t>(texts.use[use][0])] |= 1u << use;
   }
-  return texts;
+  BuildFieldSet(texts, lengths, kUseCount, &fields.uses);
+  return fields;
 }
 
-const FieldTexts& Fields() {
-  static const FieldTexts texts = BuildFieldTexts();
-  return texts;
+const FieldTexts kFields = BuildFieldTexts();
+
+// Which field of the set text starts with; -1 for none. Both candidates
+// are compared in words and the match selected, not branched on: which
+// field a line has is as good as random. (On the 64 GiB machine's dump,
+// memcmp calls took a fifth of the run, and a loop over the candidates of
+// a first byte mispredicted a tenth: 0.99 s before, 0.73 s with up to four
+// candidates a byte, 0.60 s with two a slot.)
+// REQUIRES: text[0 .. 16) is readable.
+inline int MatchField(const char* text, size_t room, const FieldSet& set) {
+  const uint64_t a = Load8(text);
+  const uint64_t b = Load8(text + 8);
+  const uint8_t(&candidates)[kCandidates] = set.candidates[SlotOf(text, set.multiplier)];
+  int found = -1;
+  for (int c = 0; c < kCandidates; ++c) {
+    const unsigned k = candidates[c];
+    const Words16& field = set.text[k];
+    const uint64_t differ = ((a ^ field.word[0]) & field.mask[0]) |
+                            ((b ^ field.word[1]) & field.mask[1]);
+    found = (differ == 0) & (set.length[k] <= room) ? static_cast<int>(k) : found;
+  }
+  return found;
 }
+
+#if defined(__SSE2__)
+
+// Sixteen hex digits of either case: returns 0 with their value, or -1.
+// All sixteen are checked and converted at once (a table lookup per digit
+// took a fifth of the run).
+inline int ParseHex16(const char* text, uint64_t* value) {
+  const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  // Only 'A'-'F' and 'a'-'f' become 'a'-'f'; digits are checked as they are.
+  const __m128i lower = _mm_or_si128(raw, _mm_set1_epi8(0x20));
+  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(raw, _mm_set1_epi8('0' - 1)),
+                                      _mm_cmplt_epi8(raw, _mm_set1_epi8('9' + 1)));
+  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(lower, _mm_set1_epi8('a' - 1)),
+                                       _mm_cmplt_epi8(lower, _mm_set1_epi8('f' + 1)));
+  if (_mm_movemask_epi8(_mm_or_si128(digit, letter)) != 0xFFFF) return -1;
+  const __m128i nibbles =
+      _mm_or_si128(_mm_and_si128(digit, _mm_sub_epi8(raw, _mm_set1_epi8('0'))),
+                   _mm_and_si128(letter, _mm_sub_epi8(lower, _mm_set1_epi8('a' - 10))));
+  // Each pair of digits into one byte, the first digit high.
+  const __m128i pairs = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(nibbles, 4), _mm_set1_epi16(0xF0)),
+                                     _mm_srli_epi16(nibbles, 8));
+  uint64_t bytes;
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(&bytes), _mm_packus_epi16(pairs, pairs));
+  *value = __builtin_bswap64(bytes);
+  return 0;
+}
+
+#else
 
 // 0-15 for a hex digit of either case, 16 for anything else.
 struct HexTable {
@@ -71,8 +187,7 @@ HexTable BuildHexTable() {
 
 const HexTable kHex = BuildHexTable();
 
-// Sixteen hex digits: returns 0 with their value, or -1. Every digit is
-// looked up and the verdict taken once, so the loop has no branch to miss.
+// Sixteen hex digits of either case: returns 0 with their value, or -1.
 inline int ParseHex16(const char* text, uint64_t* value) {
   uint64_t v = 0;
   unsigned bad = 0;
@@ -85,55 +200,65 @@ inline int ParseHex16(const char* text, uint64_t* value) {
   return (bad & 16) ? -1 : 0;
 }
 
-// Which of the candidate fields (bits of `candidates`) text starts with;
-// -1 for none.
-inline int MatchField(const char* text, size_t room, unsigned candidates,
-                      const char (*fields)[16], const size_t* lengths) {
-  while (candidates != 0) {
-    const int k = __builtin_ctz(candidates);
-    candidates &= candidates - 1;
-    if (lengths[k] <= room && memcmp(text, fields[k], lengths[k]) == 0) return k;
+#endif
+
+}  // namespace
+
+namespace {
+
+// Every page line is: the address, " ", the list, the use, the names, then
+// the 18 bytes " VA ".
+const size_t kTail = 18;
+
+// The address, list and use at the start of a line, with fields allowed to
+// reach `limit`. Returns the end of the use, or null.
+// REQUIRES: text[0 .. 49) is readable, and 16 bytes after limit.
+inline const char* ParseHead(const char* text, const char* limit, PageLine* page) {
+  if (text[16] != ' ' || ParseHex16(text, &page->address) != 0 ||
+      (page->address & 0xFFF) != 0) {
+    return nullptr;
   }
-  return -1;
+  const char* p = text + 17;
+  const int list = MatchField(p, limit - p, kFields.lists);
+  if (list < 0) return nullptr;
+  p += kFields.lists.length[list];
+  if (p >= limit) return nullptr;
+  const int use = MatchField(p, limit - p, kFields.uses);
+  if (use < 0) return nullptr;
+  page->list = static_cast<unsigned>(list);
+  page->use = static_cast<unsigned>(use);
+  return p + kFields.uses.length[use];
+}
+
+// The names between the use's end and the tail, and the tail. Returns 0 or
+// -1.
+inline int ParseTail(const char* names, const char* tail, PageLine* page) {
+  uint64_t virtualAddress;
+  if (tail < names || tail[0] != ' ' || tail[17] != ' ' ||
+      ParseHex16(tail + 1, &virtualAddress) != 0) {
+    return -1;
+  }
+  // Each name is printed as " name ", so several make " a  b ".
+  const size_t length = tail - names;
+  page->owner = names;
+  page->ownerLength = 0;
+  page->hasOwner = 0;
+  if (length == 0) return 0;
+  if (page->use != 0 || length < 2 || names[0] != ' ' || names[length - 1] != ' ') return -1;
+  page->owner = names + 1;
+  page->ownerLength = length - 2;
+  page->hasOwner = 1;
+  return 0;
 }
 
 }  // namespace
 
 int ParsePageLine(const char* text, size_t length, PageLine* page) {
-  // Address, list, use, the names, then " " VA " ": the last 18 bytes are
-  // fixed, so whatever stands between the use and them is the names.
-  const size_t kTail = 18;
-  if (length < 17 + kTail || text[16] != ' ') return -1;
-  if (ParseHex16(text, &page->address) != 0 || (page->address & 0xFFF) != 0) return -1;
+  // The fields' 16-byte loads stay within the line: the tail follows them.
+  if (length < 17 + kTail) return -1;
   const char* tail = text + length - kTail;
-  uint64_t virtualAddress;
-  if (tail[0] != ' ' || tail[17] != ' ' || ParseHex16(tail + 1, &virtualAddress) != 0) return -1;
-
-  const FieldTexts& fields = Fields();
-  const char* p = text + 17;
-  const int list = MatchField(p, tail - p, fields.listsStartingWith[static_cast<uint8_t>(*p)],
-                              fields.list, fields.listLength);
-  if (list < 0) return -1;
-  p += fields.listLength[list];
-  if (p >= tail) return -1;
-  const int use = MatchField(p, tail - p, fields.usesStartingWith[static_cast<uint8_t>(*p)],
-                             fields.use, fields.useLength);
-  if (use < 0) return -1;
-  p += fields.useLength[use];
-  page->list = static_cast<unsigned>(list);
-  page->use = static_cast<unsigned>(use);
-
-  // Each name is printed as " name ", so several make " a  b ".
-  const size_t names = tail - p;
-  page->owner = p;
-  page->ownerLength = 0;
-  page->hasOwner = 0;
-  if (names == 0) return 0;
-  if (use != 0 || names < 2 || p[0] != ' ' || p[names - 1] != ' ') return -1;
-  page->owner = p + 1;
-  page->ownerLength = names - 2;
-  page->hasOwner = 1;
-  return 0;
+  const char* names = ParseHead(text, tail, page);
+  return names != nullptr ? ParseTail(names, tail, page) : -1;
 }
 
 int DumpReaderInit(DumpReader* reader, DumpReadFn read, void* source) {
@@ -209,9 +334,41 @@ int TakeLine(DumpReader* reader, const char** line, size_t* length, int* ended) 
 
 }  // namespace
 
+namespace {
+
+// Bytes a line must have before it in the buffer for the quick path.
+const size_t kQuickRoom = 96;
+
+// A page line taken where it lies, without first looking for its end: the
+// fields tell where a line without names ends. Returns 1 with the line
+// taken, or 0 when the line is for TakeLine and ParsePageLine to take (a
+// line with names whose end is not in the buffer yet, or anything
+// unusual); both ways give the same result. Saves finding every line's end
+// first (0.78 s to 0.73 s on the 64 GiB machine's dump).
+inline int TakeQuickly(DumpReader* reader, PageLine* page) {
+  const char* start = reader->buffer + reader->begin;
+  const size_t left = reader->end - reader->begin;
+  if (left < kQuickRoom || !reader->inTable || reader->skipping) return 0;
+  const char* names = ParseHead(start, start + left - 16, page);
+  if (names == nullptr) return 0;
+  const char* newline = names[kTail] == '\n' ? names + kTail
+                        : names[kTail + 1] == '\n'
+                            ? names + kTail + 1
+                            : static_cast<const char*>(memchr(names, '\n', start + left - names));
+  if (newline == nullptr) return 0;
+  const char* end = newline[-1] == '\r' ? newline - 1 : newline;
+  if (ParseTail(names, end - kTail, page) != 0) return 0;
+  reader->begin += newline + 1 - start;
+  ++reader->lineNumber;
+  return 1;
+}
+
+}  // namespace
+
 int DumpReaderNext(DumpReader* reader, PageLine* page) {
   if (reader->error != kDumpNoError) return -1;
   if (reader->finished) return 0;
+  if (TakeQuickly(reader, page)) return 1;
   for (;;) {
     const char* line;
     size_t length;

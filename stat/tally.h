@@ -27,6 +27,7 @@ struct OwnerRow {
   const char* text;  // into the tally's text store, or kNoOwner / kOtherOwners
   uint32_t length;
   uint32_t hash;
+  uint64_t head[2];  // the text's first 16 bytes, zeros past its end
 };
 
 struct PageRange {
@@ -62,7 +63,8 @@ void TallyClear(StatTally* tally);
 
 // Forgets the ranges counted so far: only the last dump's are shown.
 void TallyStartDump(StatTally* tally);
-// REQUIRES: dump < kTallyDumps.
+// REQUIRES: dump < kTallyDumps; page.owner[0 .. 16) is readable (as it is
+// for a page from ParsePageLine: the line's tail follows the owner).
 void TallyAddPage(StatTally* tally, int dump, const PageLine& page);
 // Closes the last range of the dump.
 void TallyEndDump(StatTally* tally);
