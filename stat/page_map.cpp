@@ -38,7 +38,7 @@ struct Chunk {
 struct PageMap {
   Chunk chunks[kMaxChunks];  // [0, count), ascending index
   size_t count;
-  size_t last;     // the chunk used last: pages mostly come in runs
+  size_t last;     // the chunk used last: pages come in runs, which skip the search
   unsigned shift;  // a cell stands for 2^shift pages
   bool any;
   uint64_t highest;
@@ -235,7 +235,8 @@ void PutBig32(uint8_t* out, uint32_t value) {
   out[3] = static_cast<uint8_t>(value);
 }
 
-// Writes one PNG chunk; returns 0, or errno's value (or -1 if none) on failure.
+// Writes one PNG chunk; returns 0, or -1 with errno telling why (0 when the C
+// library does not say).
 int WriteChunk(FILE* file, const char* type, const uint8_t* data, uint32_t length) {
   uint8_t head[8];
   PutBig32(head, length);
@@ -247,7 +248,7 @@ int WriteChunk(FILE* file, const char* type, const uint8_t* data, uint32_t lengt
   errno = 0;
   if (fwrite(head, 1, 8, file) != 8 || (length > 0 && fwrite(data, 1, length, file) != length) ||
       fwrite(tail, 1, 4, file) != 4) {
-    return errno != 0 ? errno : -1;
+    return -1;
   }
   return 0;
 }
@@ -297,9 +298,8 @@ int WriteImageData(const PageMap* map, const Geometry& g, FILE* file, char* reas
       }
       bool done = flush == Z_FINISH ? result == Z_STREAM_END : stream.avail_in == 0;
       if (stream.avail_out == 0 || (done && flush == Z_FINISH)) {
-        int error = WriteChunk(file, "IDAT", out, static_cast<uint32_t>(kIdatBytes - stream.avail_out));
-        if (error != 0) {
-          SetErrnoReason(reason, reasonSize, error > 0 ? error : 0);
+        if (WriteChunk(file, "IDAT", out, uint32_t(kIdatBytes - stream.avail_out)) != 0) {
+          SetErrnoReason(reason, reasonSize, errno);
           status = -1;
           break;
         }
@@ -325,17 +325,14 @@ int WritePicture(const PageMap* map, FILE* file, char* reason, size_t reasonSize
   header[9] = 3;  // palette colour
   header[10] = header[11] = header[12] = 0;  // deflate, adaptive filters, no interlace
   errno = 0;
-  int error = fwrite(kSignature, 1, 8, file) == 8 ? 0 : (errno != 0 ? errno : -1);
-  if (error == 0) error = WriteChunk(file, "IHDR", header, sizeof(header));
-  if (error == 0) error = WriteChunk(file, "PLTE", &kPalette[0][0], sizeof(kPalette));
-  if (error != 0) {
-    SetErrnoReason(reason, reasonSize, error > 0 ? error : 0);
+  if (fwrite(kSignature, 1, 8, file) != 8 || WriteChunk(file, "IHDR", header, 13) != 0 ||
+      WriteChunk(file, "PLTE", &kPalette[0][0], sizeof(kPalette)) != 0) {
+    SetErrnoReason(reason, reasonSize, errno);
     return -1;
   }
   if (WriteImageData(map, g, file, reason, reasonSize) != 0) return -1;
-  error = WriteChunk(file, "IEND", nullptr, 0);
-  if (error != 0) {
-    SetErrnoReason(reason, reasonSize, error > 0 ? error : 0);
+  if (WriteChunk(file, "IEND", nullptr, 0) != 0) {
+    SetErrnoReason(reason, reasonSize, errno);
     return -1;
   }
   return 0;

@@ -12,16 +12,16 @@
 // without any such page, and the pixels after the highest page, are dark.
 //
 // Memory stays under kPageMapMaxBytes whatever the addresses: the map keeps a
-// nibble per page in blocks of 65,536 pages allocated on demand. When a new
-// block would pass the budget (pages spread over more than 128 GiB of
-// addresses), neighbouring cells merge into cells of two, four... pages, each
-// holding the most common use of its pages. Up to that point every pixel is
-// exact. After it, a cell's use is exact for pages of one cell that arrive
-// one after another (as a dump lists them); a cell revisited later counts its
-// earlier winner as one page, two merged cells that disagree keep the lower
-// of their two uses, a pixel of several cells takes the most common of their
-// uses, and a page given twice counts twice. The budget never forces cells
-// coarser than the picture's pixels.
+// nibble per page in chunks of 65,536 pages (256 MiB of addresses), allocated
+// when a page first falls in one. When the dump holds pages in more than 512
+// chunks, neighbouring cells merge into cells of two, four... pages, each
+// holding the most common use of its pages, and the chunks with them. Until
+// then every pixel is exact. After it, a cell's use is exact for pages of one
+// cell that arrive one after another (as a dump lists them); a cell revisited
+// later counts its earlier winner as one page, two merged cells that disagree
+// keep the lower of their two uses, a pixel of several cells takes the most
+// common of their uses, and a page given twice counts twice. The budget never
+// forces cells coarser than the picture's pixels.
 #ifndef PFNDB_STAT_PAGE_MAP_H_
 #define PFNDB_STAT_PAGE_MAP_H_
 
@@ -53,13 +53,16 @@ void PageMapDestroy(PageMap* map);
 // REQUIRES: use <= kPageMapUnknownUse.
 int PageMapAdd(PageMap* map, uint64_t page, unsigned use);
 
-// Writes the picture to `path` (an 8-bit palette PNG, palette index 0 dark,
-// 1 + use for each use, 13 "No Value"). A map without pages gives one dark
-// pixel. The file is written under a temporary name beside `path` and renamed
-// once complete; on failure nothing is left under either name and a file
-// already under `path` is untouched. Returns 0, or -1 with a one-line reason
-// without the path and without a newline (the system's text, e.g. "No such
-// file or directory") in reason[0 .. reasonSize).
+// Writes the picture to `path`: an 8-bit palette PNG, palette index 0 dark,
+// 1 + use for each use, 13 for "No Value". A map without pages gives one
+// dark pixel. Rows are made and deflated one at a time, so writing needs less
+// than 512 KiB beyond the map (zlib's deflate state and one IDAT chunk). The
+// file is written under a temporary name beside `path` ("<path>.part", or
+// "<path>.partN" when that is taken) and renamed once complete; on failure
+// nothing is left under either name and a file already under `path` is
+// untouched. Returns 0, or -1 with a one-line reason without the path and
+// without a newline (the system's text, e.g. "No such file or directory") in
+// reason[0 .. reasonSize).
 int PageMapWritePng(const PageMap* map, const char* path, char* reason, size_t reasonSize);
 
 // The legend, for --help: one line per use, naming its colour, then one for
