@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "stat/dump_reader.h"
+#include "stat/page_map.h"
 #include "stat/tally.h"
 #include "stat/views.h"
 
@@ -23,7 +24,12 @@ const char kHelp[] =
     "\n"
     "  --csv VIEW      print only VIEW (uses, processes or ranges) as CSV,\n"
     "                  counting pages\n"
-    "  --help          print this text\n";
+    "  --map FILE.png  also draw physical memory from address 0 to the last\n"
+    "                  dump's highest page, left to right and top to bottom,\n"
+    "                  a pixel a page (or a block of pages past 64 GiB, in the\n"
+    "                  colour of its most common use):\n";
+
+const char kHelpEnd[] = "  --help          print this text\n";
 
 const int kStatusFailed = 2;
 
@@ -31,6 +37,7 @@ struct Options {
   int help;
   int csv;  // 0, or 1 with view
   StatView view;
+  const char* map;  // or null
   const char* dumps[2];
   int dumpCount;
 };
@@ -60,6 +67,12 @@ int ScanOptions(int argc, char** argv, Options* options, const char** reason) {
         *reason = "--csv takes uses, processes or ranges";
         return -1;
       }
+    } else if (!onlyDumps && strcmp(arg, "--map") == 0) {
+      if (options->map != nullptr || i + 1 == argc) {
+        *reason = options->map != nullptr ? "--map given twice" : "--map needs a file name";
+        return -1;
+      }
+      options->map = argv[++i];
     } else if (!onlyDumps && strcmp(arg, "--") == 0) {
       onlyDumps = 1;
     } else if (!onlyDumps && arg[0] == '-' && arg[1] != '\0') {
@@ -105,10 +118,10 @@ const char* ShownName(const char* path) {
   return strcmp(path, "-") == 0 ? "(standard input)" : path;
 }
 
-// Reads one whole dump into the tally as dump `dump`. Returns 0, or -1
-// after saying why on err.
-int ReadDump(const char* path, int dump, DumpReader* reader, StatTally* tally, FILE* in,
-             FILE* err) {
+// Reads one whole dump into the tally as dump `dump`, and into map unless
+// it is null. Returns 0, or -1 after saying why on err.
+int ReadDump(const char* path, int dump, DumpReader* reader, StatTally* tally, PageMap* map,
+             FILE* in, FILE* err) {
   const char* name = ShownName(path);
   const int fromInput = strcmp(path, "-") == 0;
   FileSource source = {fromInput ? in : fopen(path, "rb"), 0};
@@ -120,9 +133,17 @@ int ReadDump(const char* path, int dump, DumpReader* reader, StatTally* tally, F
   TallyStartDump(tally);
   PageLine page;
   int next;
-  while ((next = DumpReaderNext(reader, &page)) > 0) TallyAddPage(tally, dump, page);
+  int mapFull = 0;
+  while ((next = DumpReaderNext(reader, &page)) > 0) {
+    TallyAddPage(tally, dump, page);
+    if (map != nullptr) mapFull |= PageMapAdd(map, page.address >> 12, page.use);
+  }
   TallyEndDump(tally);
   if (!fromInput) fclose(source.file);
+  if (next == 0 && mapFull != 0) {
+    fprintf(err, "pfnstat: out of memory for the map\n");
+    return -1;
+  }
   if (next == 0) {
     if (reader->cutShortLine != 0) {
       fprintf(err, "pfnstat: %s:%" PRIu64 ": warning: last line cut short, ignored\n", name,
@@ -140,15 +161,25 @@ int ReadDump(const char* path, int dump, DumpReader* reader, StatTally* tally, F
   return -1;
 }
 
-int Run(const Options& options, DumpReader* reader, StatTally* tally, FILE* in, FILE* out,
-        FILE* err) {
+int Run(const Options& options, DumpReader* reader, StatTally* tally, PageMap* map, FILE* in,
+        FILE* out, FILE* err) {
+  // The map shows the last dump: AFTER when there is one.
   for (int dump = 0; dump < options.dumpCount; ++dump) {
-    if (ReadDump(options.dumps[dump], dump, reader, tally, in, err) != 0) return kStatusFailed;
+    PageMap* drawn = dump == options.dumpCount - 1 ? map : nullptr;
+    if (ReadDump(options.dumps[dump], dump, reader, tally, drawn, in, err) != 0) {
+      return kStatusFailed;
+    }
   }
   const char* last = ShownName(options.dumps[options.dumpCount - 1]);
   if (options.csv && options.view == kViewRanges && tally->rangesLeftOut != 0) {
     fprintf(err, "pfnstat: %s: more than %" PRIu64 " physical ranges\n", last,
             static_cast<uint64_t>(kMaxRanges));
+    return kStatusFailed;
+  }
+  // Written before the tables, so that a failure leaves no tables either.
+  char reason[256];
+  if (map != nullptr && PageMapWritePng(map, options.map, reason, sizeof(reason)) != 0) {
+    fprintf(err, "pfnstat: cannot write %s: %s\n", options.map, reason);
     return kStatusFailed;
   }
   ViewSource source = {tally, options.dumpCount == 2, ShownName(options.dumps[0]),
@@ -176,7 +207,16 @@ int RunPfnstat(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
     return kStatusFailed;
   }
   if (options.help) {
-    fprintf(out, "%s%s", kUsage, kHelp);
+    fputs(kUsage, out);
+    fputs(kHelp, out);
+    // The legend's lines, under the option they belong to.
+    for (const char* line = kPageMapLegend; *line != '\0';) {
+      const char* end = strchr(line, '\n');
+      const size_t length = end != nullptr ? end + 1 - line : strlen(line);
+      fprintf(out, "              %.*s", static_cast<int>(length), line);
+      line += length;
+    }
+    fputs(kHelpEnd, out);
     return fflush(out) == 0 ? 0 : kStatusFailed;
   }
   StatTally tally;
@@ -184,11 +224,13 @@ int RunPfnstat(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   int status = kStatusFailed;
   const int tallyMade = TallyInit(&tally);
   const int readerMade = DumpReaderInit(&reader, nullptr, nullptr);
-  if (tallyMade != 0 || readerMade != 0) {
+  PageMap* map = options.map != nullptr ? PageMapCreate() : nullptr;
+  if (tallyMade != 0 || readerMade != 0 || (options.map != nullptr && map == nullptr)) {
     fprintf(err, "pfnstat: out of memory\n");
   } else {
-    status = Run(options, &reader, &tally, in, out, err);
+    status = Run(options, &reader, &tally, map, in, out, err);
   }
+  PageMapDestroy(map);
   DumpReaderFree(&reader);
   TallyFree(&tally);
   return status;

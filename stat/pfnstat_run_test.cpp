@@ -60,7 +60,8 @@ TEST(PfnstatProgram, ViewsFromFilesAndPipesWithEitherLineEnd) {
 TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
   const std::string usage =
       "usage: pfnstat [--csv uses|processes|ranges] [--map FILE.png] DUMP [AFTER]\n";
-  for (const char* args : {"", "--csv", "--csv pages x", "-x x", "a b c", "- -"}) {
+  for (const char* args :
+       {"", "--csv", "--csv pages x", "-x x", "a b c", "- -", "x --map", "--map a --map b x"}) {
     Result result = Shell(kStat + args);
     EXPECT_EQ(result.status, 2) << args;
     EXPECT_EQ(result.out, "") << args;
@@ -69,6 +70,7 @@ TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
   Result help = Shell(kStat + "x --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.find(usage), 0u);
+  EXPECT_NE(help.out.find("  red      process private\n"), std::string::npos);
   EXPECT_EQ(help.err, "");
 
   const std::string dir = testing::TempDir();
@@ -84,6 +86,9 @@ TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
       {kSmall + " " + dir + "notable", 2, "pfnstat: " + dir + "notable: no page-frame table\n"},
       {"- < " + dir + "badline", 2, "pfnstat: (standard input):30: not a page line\n"},
       {dir + "cut", 0, "pfnstat: " + dir + "cut:30: warning: last line cut short, ignored\n"},
+      {"--map /nonexistent/m.png " + kSmall, 2,
+       "pfnstat: cannot write /nonexistent/m.png: No such file or directory\n"},
+      {"--map " + dir + "m.png " + kSmall, 0, ""},
   };
   for (const auto& c : cases) {
     Result result = Shell(kStat + c.args);
@@ -91,6 +96,7 @@ TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
     EXPECT_EQ(result.err, c.err) << c.args;
     EXPECT_EQ(result.out.empty(), c.status != 0) << c.args;
   }
+  EXPECT_EQ(ReadFile(dir + "m.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
 }
 
 // The stand-in's later machine took free and standby pages for the private
