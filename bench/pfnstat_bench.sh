@@ -67,16 +67,18 @@ measure() {
   read -r seconds kib <"$work/time"
 }
 
+least() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a + 0 < b + 0) ? a : b }'; }
+
 best_stat=""
 best_wc=""
 peak_kib=0
 for ((i = 0; i < runs; i++)); do
   measure "$build/pfnstat" --csv uses "$dump"
-  [[ -z $best_stat ]] || (($(echo "$seconds < $best_stat" | bc))) && best_stat=$seconds
+  best_stat=$(least "$seconds" "$best_stat")
   ((kib > peak_kib)) && peak_kib=$kib
   cp "$work/out" "$work/pfnstat.csv"
   measure wc -l "$dump"
-  [[ -z $best_wc ]] || (($(echo "$seconds < $best_wc" | bc))) && best_wc=$seconds
+  best_wc=$(least "$seconds" "$best_wc")
 done
 lines=$(cut -d' ' -f1 "$work/out")
 measure awk -f "$work/uses.awk" "$dump"
@@ -87,10 +89,9 @@ if ! cmp -s "$work/out" "$work/pfnstat.csv"; then
   exit 1
 fi
 
-echo "dump: $(stat -c %s "$dump") bytes, $lines lines ($(awk --version 2>&1 | head -1 | cut -d, -f1))"
+echo "dump: $(stat -c %s "$dump") bytes, $lines lines; awk is $(basename "$(readlink -f "$(command -v awk)")")"
 echo "wc -l            ${best_wc} s (fastest of $runs)"
 echo "pfnstat uses     ${best_stat} s (fastest of $runs)"
 echo "awk uses         ${awk_seconds} s"
-echo "vs_wc=$(echo "scale=2; $best_stat / $best_wc" | bc)" \
-     "vs_awk=$(echo "scale=1; $awk_seconds / $best_stat" | bc)" \
-     "peak_mib=$(echo "scale=1; $peak_kib / 1024" | bc)"
+awk -v stat="$best_stat" -v wc="$best_wc" -v slow="$awk_seconds" -v kib="$peak_kib" \
+  'BEGIN { printf "vs_wc=%.2f vs_awk=%.1f peak_mib=%.1f\n", stat / wc, slow / stat, kib / 1024 }'
