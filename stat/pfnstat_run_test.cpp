@@ -1,7 +1,9 @@
 // Runs the built pfnstat as a user would: files, pipes, exit statuses, and
 // which stream each text goes to.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -26,9 +28,22 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+// A folder of this process's own (CTest runs the tests side by side),
+// removed when the process ends.
+struct Folder {
+  std::string path = testing::TempDir() + "pfnstat_run_" + std::to_string(getpid()) + "/";
+  Folder() { mkdir(path.c_str(), 0700); }
+  ~Folder() { EXPECT_EQ(system(("rm -rf " + path).c_str()), 0); }
+};
+
+std::string WorkDir() {
+  static const Folder folder;
+  return folder.path;
+}
+
 // Runs a shell command line whose stderr is kept apart from its stdout.
 Result Shell(const std::string& command) {
-  const std::string errPath = testing::TempDir() + "pfnstat_err";
+  const std::string errPath = WorkDir() + "err";
   Result result;
   FILE* pipe = popen((command + " 2>" + errPath).c_str(), "r");
   EXPECT_NE(pipe, nullptr);
@@ -73,7 +88,7 @@ TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
   EXPECT_NE(help.out.find("  red      process private\n"), std::string::npos);
   EXPECT_EQ(help.err, "");
 
-  const std::string dir = testing::TempDir();
+  const std::string dir = WorkDir();
   std::ofstream(dir + "notable") << "NativeQuerySuperFecthInformation failed c0000003\n";
   std::ofstream(dir + "badline") << ReadFile(kSmall) << "cannot convert string to unicode \n";
   std::ofstream(dir + "cut") << ReadFile(kSmall) << "0000000000008000 Zero li";
@@ -102,7 +117,7 @@ TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
 // The stand-in's later machine took free and standby pages for the private
 // pages of its two largest processes: the change must say so.
 TEST(PfnstatProgram, ChangeShowsTheLeakBetweenTwoStandinDumps) {
-  const std::string dir = testing::TempDir();
+  const std::string dir = WorkDir();
   ASSERT_EQ(Shell("env -u LD_LIBRARY_PATH " + kBuild + "/pfndb -p >" + dir + "before").status, 0);
   ASSERT_EQ(Shell("env -u LD_LIBRARY_PATH PFNDB_STANDIN_LATER=1 " + kBuild + "/pfndb -p >" + dir +
                 "after").status,
