@@ -115,7 +115,7 @@ TEST(Views, ChangeBetweenTwoDumps) {
       << text;
 }
 
-TEST(Views, OwnersPastTheLimitShareOneRow) {
+TEST(Views, PastTheLimitsOwnersShareOneRowAndRangesAreCounted) {
   Tally t;
   std::string lines;
   for (uint32_t i = 0; i < kMaxOwners + 3; ++i) {
@@ -129,6 +129,21 @@ TEST(Views, OwnersPastTheLimitShareOneRow) {
   EXPECT_NE(csv.find("\n(other owners),3,0,0,0,0,0,0,0,3\n"), std::string::npos);
   EXPECT_NE(csv.find("\np32767,1,"), std::string::npos);
   EXPECT_EQ(csv.find("\np32768,"), std::string::npos);
+
+  // Every other page: as many ranges as pages.
+  lines.clear();
+  for (uint64_t i = 0; i < kMaxRanges + 2; ++i) {
+    char line[96];
+    snprintf(line, sizeof(line), "%016llx Zero list  AWE  0000000000000000 \n",
+             static_cast<unsigned long long>(i * 0x2000));
+    lines += line;
+  }
+  Add(&t.tally, 0, lines);
+  const std::string text = Render(t.tally, 0, 0, kViewUses);
+  EXPECT_NE(text.find("\n(further ranges not listed)                 8\n"
+                      "Total: 524290 ranges                2,097,160\n"),
+            std::string::npos)
+      << text.substr(text.size() - 200);
 }
 
 }  // namespace
