@@ -18,7 +18,10 @@ build=${1:-build}
 dir=${PFNSTAT_BENCH_DIR:-/dev/shm}
 runs=${PFNSTAT_BENCH_RUNS:-5}
 for tool in "$build/pfndb" "$build/pfnstat" /usr/bin/time; do
-  [[ -x $tool ]] || { echo "pfnstat_bench: $tool is missing (build first; time is a package)" >&2; exit 1; }
+  if [[ ! -x $tool ]]; then
+    echo "pfnstat_bench: $tool is missing (build first; tools/setup-host.sh installs time)" >&2
+    exit 1
+  fi
 done
 
 work=$(mktemp -d "$dir/pfnstat_bench.XXXXXX")
@@ -89,7 +92,8 @@ if ! cmp -s "$work/out" "$work/pfnstat.csv"; then
   exit 1
 fi
 
-echo "dump: $(stat -c %s "$dump") bytes, $lines lines; awk is $(basename "$(readlink -f "$(command -v awk)")")"
+awk_name=$(basename "$(readlink -f "$(command -v awk)")")
+echo "dump: $(stat -c %s "$dump") bytes, $lines lines; awk is $awk_name"
 echo "wc -l            ${best_wc} s (fastest of $runs)"
 echo "pfnstat uses     ${best_stat} s (fastest of $runs)"
 echo "awk uses         ${awk_seconds} s"

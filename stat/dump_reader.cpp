@@ -204,8 +204,9 @@ inline int ParseHex16(const char* text, uint64_t* value) {
       _mm_or_si128(_mm_and_si128(digit, _mm_sub_epi8(raw, _mm_set1_epi8('0'))),
                    _mm_and_si128(letter, _mm_sub_epi8(lower, _mm_set1_epi8('a' - 10))));
   // Each pair of digits into one byte, the first digit high.
-  const __m128i pairs = _mm_or_si128(_mm_and_si128(_mm_slli_epi16(nibbles, 4), _mm_set1_epi16(0xF0)),
-                                     _mm_srli_epi16(nibbles, 8));
+  const __m128i pairs =
+      _mm_or_si128(_mm_and_si128(_mm_slli_epi16(nibbles, 4), _mm_set1_epi16(0xF0)),
+                   _mm_srli_epi16(nibbles, 8));
   uint64_t bytes;
   _mm_storel_epi64(reinterpret_cast<__m128i*>(&bytes), _mm_packus_epi16(pairs, pairs));
   *value = __builtin_bswap64(bytes);

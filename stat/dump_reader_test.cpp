@@ -109,8 +109,8 @@ TEST(DumpReader, TakesTheTableInAnyPiecesWithEitherLineEnd) {
     EXPECT_EQ(lf.last, 0);
     EXPECT_EQ(lf.addresses, (std::vector<uint64_t>{0x1000, 0x2000}));
     EXPECT_EQ(lf.cutShortLine, 0u);
-    Outcome crlf = ReadAll("a\r\n" + std::string(kDumpHeader) + "\r\n" + kLine1 + "\r\n" + kLine2 + "\r\n",
-                           piece);
+    Outcome crlf = ReadAll(
+        "a\r\n" + std::string(kDumpHeader) + "\r\n" + kLine1 + "\r\n" + kLine2 + "\r\n", piece);
     EXPECT_EQ(crlf.last, 0);
     EXPECT_EQ(crlf.addresses, lf.addresses);
   }

@@ -15,7 +15,8 @@ ctest --preset win32
 
 # The products import nothing but system DLLs.
 for exe in pfndb.exe pfnstat.exe; do
-  imports=$(i686-w64-mingw32-objdump -p "build-win32/$exe" | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
+  imports=$(i686-w64-mingw32-objdump -p "build-win32/$exe" | sed -n 's/^\s*DLL Name: //p' |
+            sort | tr '\n' ' ')
   if [[ $imports != "KERNEL32.dll msvcrt.dll " ]]; then
     echo "$exe imports more than system DLLs: $imports" >&2
     exit 1
