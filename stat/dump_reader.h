@@ -16,7 +16,8 @@ const unsigned kNoValueUse = 12;
 extern const char kDumpHeader[];
 
 // One page line. owner points into the text that was parsed and is valid
-// only as long as that text is.
+// only as long as that text is; the line's 18-byte tail follows it, so
+// owner[0 .. 16) can always be read.
 struct PageLine {
   uint64_t address;    // a multiple of 4096
   unsigned list;       // < kListCount
