@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the seed inputs of fuzz/corpus/ in the formats that fuzz_dump.cpp
-and fuzz_options.cpp describe at their top. Run it after changing either."""
+"""Writes the seed inputs of fuzz/corpus/ in the formats that fuzz_dump.cpp,
+fuzz_options.cpp and fuzz_pfnstat.cpp describe at their top. Run it after
+changing any of them."""
 import os
 import struct
 
@@ -132,6 +133,21 @@ OPTIONS = {
 }
 
 
+with open(os.path.join(HERE, '..', 'stat', 'testdata', 'small.dump'), 'rb') as f:
+    SMALL = f.read()
+SMALL_CRLF = SMALL.replace(b'\n', b'\r\n')
+HEADER_AT = SMALL.index(b'Address ')
+TABLE = SMALL[HEADER_AT:]
+
+PFNSTAT = {
+    'small': u8(0) + u8(0) + SMALL,
+    'small_crlf_in_pieces': u8(7) + u8(0) + SMALL_CRLF,
+    'change': u8(0) + u8(1) + TABLE + b'\0' + TABLE.replace(b'Free list ', b'Zero list '),
+    'cut_short': u8(13) + u8(0) + TABLE[:-20],
+    'not_a_page_line': u8(0) + u8(0) + TABLE + b'cannot convert string to unicode \n',
+}
+
+
 def write(target, seeds):
     folder = os.path.join(HERE, 'corpus', target)
     os.makedirs(folder, exist_ok=True)
@@ -142,3 +158,4 @@ def write(target, seeds):
 
 write('fuzz_dump', DUMP)
 write('fuzz_options', OPTIONS)
+write('fuzz_pfnstat', PFNSTAT)

@@ -5,11 +5,7 @@
 #include <cstdint>
 
 #include "pfn/pfn.h"
-
-// Names of the memory lists (bits 4-6 of word 0) and of the page uses
-// (bits 0-3); uses 12 to 15 have no name.
-extern const wchar_t* const PageListNames[8];
-extern const wchar_t* const PageUseNames[12];
+#include "report/page_names.h"
 
 inline uint32_t PageUseIndex(const PfnEntry& entry) { return entry.word0 & 0xF; }
 inline uint32_t PageListIndex(const PfnEntry& entry) { return (entry.word0 >> 4) & 0x7; }

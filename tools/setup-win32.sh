@@ -163,8 +163,8 @@ fi
 [ "${NEED_UPDATE:-0}" -eq 1 ] && apt_update_once
 
 # ---------------------------------------------------------------------------
-step "install MinGW-w64 cross compilers, GoogleTest sources, CMake and Ninja"
-BUILD_PKGS=(g++-mingw-w64-i686 mingw-w64-i686-dev googletest cmake ninja-build)
+step "install MinGW-w64 cross compilers, zlib for MinGW, GoogleTest sources, CMake and Ninja"
+BUILD_PKGS=(g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev googletest cmake ninja-build)
 MISSING=()
 for p in "${BUILD_PKGS[@]}"; do installed "$p" || MISSING+=("$p"); done
 if [ "${#MISSING[@]}" -gt 0 ]; then
@@ -177,6 +177,8 @@ for c in i686-w64-mingw32-gcc-posix i686-w64-mingw32-g++-posix i686-w64-mingw32-
     command -v "$c" >/dev/null || die "$c is missing after installing g++-mingw-w64-i686"
 done
 [ -f /usr/src/googletest/CMakeLists.txt ] || die "/usr/src/googletest is missing after installing googletest"
+# pfnstat.exe links zlib statically, so the archive itself must be there.
+[ -f /usr/i686-w64-mingw32/lib/libz.a ] || die "/usr/i686-w64-mingw32/lib/libz.a is missing after installing libz-mingw-w64-dev"
 
 # ---------------------------------------------------------------------------
 step "install Wine (32-bit)"

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${PFNDB_FUZZ_SECONDS:-60}
-targets=(fuzz_dump fuzz_options)
+targets=(fuzz_dump fuzz_options fuzz_pfnstat)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${targets[@]}"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds pfndb.exe and the unit suite for 32-bit Windows and runs both under
-# Wine. Installs what is missing first.
+# Builds pfndb.exe, pfnstat.exe and the unit suites for 32-bit Windows and
+# runs them under Wine. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,19 +13,22 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32
 ctest --preset win32
 
-# The product imports nothing but system DLLs.
-imports=$(i686-w64-mingw32-objdump -p build-win32/pfndb.exe | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')
-if [[ $imports != "KERNEL32.dll msvcrt.dll " ]]; then
-  echo "pfndb.exe imports more than system DLLs: $imports" >&2
-  exit 1
-fi
-echo "pfndb.exe imports: $imports"
+# The products import nothing but system DLLs.
+for exe in pfndb.exe pfnstat.exe; do
+  imports=$(i686-w64-mingw32-objdump -p "build-win32/$exe" | sed -n 's/^\s*DLL Name: //p' |
+            sort | tr '\n' ' ')
+  if [[ $imports != "KERNEL32.dll msvcrt.dll " ]]; then
+    echo "$exe imports more than system DLLs: $imports" >&2
+    exit 1
+  fi
+  echo "$exe imports: $imports"
+done
 
-# The release archive: the program, its licence and its manual.
+# The release archive: the programs, their licence and their manual.
 (cd build-win32 && cpack -G ZIP >/dev/null)
 zip=build-win32/pfndb-$(sed -n 's/^project(pfndb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win32.zip
 contents=$(python3 -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$zip")
-if [[ $contents != "LICENSE README.md pfndb.exe" ]]; then
+if [[ $contents != "LICENSE README.md pfndb.exe pfnstat.exe" ]]; then
   echo "$zip holds: $contents" >&2
   exit 1
 fi

@@ -1,0 +1,153 @@
+// Runs the built pfnstat as a user would: files, pipes, exit statuses, and
+// which stream each text goes to.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const std::string kBuild = PFNDB_BUILD_DIR;
+const std::string kData = PFNSTAT_TEST_DATA;
+
+struct Result {
+  std::string out;
+  std::string err;
+  int status;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A folder of this process's own (CTest runs the tests side by side),
+// removed when the process ends.
+struct Folder {
+  std::string path = testing::TempDir() + "pfnstat_run_" + std::to_string(getpid()) + "/";
+  Folder() { mkdir(path.c_str(), 0700); }
+  ~Folder() { EXPECT_EQ(system(("rm -rf " + path).c_str()), 0); }
+};
+
+std::string WorkDir() {
+  static const Folder folder;
+  return folder.path;
+}
+
+// Runs a shell command line whose stderr is kept apart from its stdout.
+Result Shell(const std::string& command) {
+  const std::string errPath = WorkDir() + "err";
+  Result result;
+  FILE* pipe = popen((command + " 2>" + errPath).c_str(), "r");
+  EXPECT_NE(pipe, nullptr);
+  char buffer[1 << 16];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.out.append(buffer, n);
+  const int raw = pclose(pipe);
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  result.err = ReadFile(errPath);
+  return result;
+}
+
+const std::string kStat = kBuild + "/pfnstat ";
+const std::string kSmall = kData + "/small.dump";
+
+TEST(PfnstatProgram, ViewsFromFilesAndPipesWithEitherLineEnd) {
+  const std::string views = ReadFile(kData + "/small_views.txt");
+  for (const std::string& input : {"cat " + kSmall, "sed 's/$/\\r/' " + kSmall}) {
+    Result piped = Shell(input + " | " + kStat + "-");
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out, views);
+    EXPECT_EQ(piped.err, "");
+  }
+  Result csv = Shell(kStat + "--csv processes " + kSmall);
+  EXPECT_EQ(csv.status, 0);
+  EXPECT_EQ(csv.out, ReadFile(kData + "/small_processes.csv"));
+}
+
+TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
+  const std::string usage =
+      "usage: pfnstat [--csv uses|processes|ranges] [--map FILE.png] DUMP [AFTER]\n";
+  for (const char* args :
+       {"", "--csv", "--csv pages x", "-x x", "a b c", "- -", "x --map", "--map a --map b x"}) {
+    Result result = Shell(kStat + args);
+    EXPECT_EQ(result.status, 2) << args;
+    EXPECT_EQ(result.out, "") << args;
+    EXPECT_NE(result.err.find("\n" + usage), std::string::npos) << args;
+  }
+  Result help = Shell(kStat + "x --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.find(usage), 0u);
+  EXPECT_NE(help.out.find("  red      process private\n"), std::string::npos);
+  EXPECT_EQ(help.err, "");
+
+  const std::string dir = WorkDir();
+  std::ofstream(dir + "notable") << "NativeQuerySuperFecthInformation failed c0000003\n";
+  std::ofstream(dir + "badline") << ReadFile(kSmall) << "cannot convert string to unicode \n";
+  std::ofstream(dir + "cut") << ReadFile(kSmall) << "0000000000008000 Zero li";
+  const struct {
+    std::string args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"/nonexistent/a", 2, "pfnstat: cannot open /nonexistent/a: No such file or directory\n"},
+      {kSmall + " " + dir + "notable", 2, "pfnstat: " + dir + "notable: no page-frame table\n"},
+      {"- < " + dir + "badline", 2, "pfnstat: (standard input):30: not a page line\n"},
+      {dir + "cut", 0, "pfnstat: " + dir + "cut:30: warning: last line cut short, ignored\n"},
+      {"--map /nonexistent/m.png " + kSmall, 2,
+       "pfnstat: cannot write /nonexistent/m.png: No such file or directory\n"},
+      {"--map " + dir + "m.png " + kSmall, 0, ""},
+  };
+  for (const auto& c : cases) {
+    Result result = Shell(kStat + c.args);
+    EXPECT_EQ(result.status, c.status) << c.args;
+    EXPECT_EQ(result.err, c.err) << c.args;
+    EXPECT_EQ(result.out.empty(), c.status != 0) << c.args;
+  }
+  EXPECT_EQ(ReadFile(dir + "m.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+// The stand-in's later machine took free and standby pages for the private
+// pages of its two largest processes: the change must say so.
+TEST(PfnstatProgram, ChangeShowsTheLeakBetweenTwoStandinDumps) {
+  const std::string dir = WorkDir();
+  ASSERT_EQ(Shell("env -u LD_LIBRARY_PATH " + kBuild + "/pfndb -p >" + dir + "before").status, 0);
+  ASSERT_EQ(Shell("env -u LD_LIBRARY_PATH PFNDB_STANDIN_LATER=1 " + kBuild + "/pfndb -p >" + dir +
+                "after").status,
+            0);
+  Result owners = Shell(kStat + "--csv processes " + dir + "before " + dir + "after");
+  ASSERT_EQ(owners.status, 0) << owners.err;
+  // The two that grew come first, the rest shrank.
+  std::istringstream rows(owners.out);
+  std::string row;
+  std::getline(rows, row);
+  for (const char* grown : {"devenv.exe,", "firefox.exe,"}) {
+    std::getline(rows, row);
+    EXPECT_EQ(row.find(grown), 0u) << owners.out;
+    EXPECT_NE(row[row.rfind(',') + 1], '-') << row;
+  }
+  std::getline(rows, row);
+  EXPECT_EQ(row[row.rfind(',') + 1], '-') << row;
+
+  // Pages only changed hands: free and standby paid for the active ones.
+  Result uses = Shell(kStat + "--csv uses " + dir + "before " + dir + "after");
+  const size_t total = uses.out.find("\ntotal,");
+  ASSERT_NE(total, std::string::npos) << uses.out;
+  long long zero, free, standby, modified, noWrite, bad, active, transition, sum;
+  ASSERT_EQ(sscanf(uses.out.c_str() + total, "\ntotal,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld,%lld",
+                   &zero, &free, &standby, &modified, &noWrite, &bad, &active, &transition, &sum),
+            9);
+  EXPECT_LT(free, 0);
+  EXPECT_LT(standby, 0);
+  EXPECT_EQ(active, -(free + standby));
+  EXPECT_EQ(sum, 0);
+}
+
+}  // namespace

@@ -1,0 +1,4 @@
+#include "stat/pfnstat.h"
+
+// Streams carry bytes as they are here already.
+void UseBinaryStdio() {}

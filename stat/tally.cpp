@@ -1,0 +1,158 @@
+#include "stat/tally.h"
+
+#include <cstdlib>
+#include <cstring>
+
+const char kNoOwner[] = "(none)";
+const char kOtherOwners[] = "(other owners)";
+
+namespace {
+
+// Twice the rows, so a probe rarely goes past a slot or two.
+const uint32_t kSlotCount = 2 * kMaxOwners;
+
+inline uint64_t Load8(const char* text) {
+  uint64_t word;
+  memcpy(&word, text, 8);
+  return word;
+}
+
+// Owner texts are short: most are told apart by their first 16 bytes, read
+// in two words, without a loop or memcmp (TallyAddPage took a fifth of the
+// run with a byte-serial hash and memcmp; 0.60 s to 0.57 s of processor
+// time on the 64 GiB machine's dump).
+struct Head {
+  uint64_t word[2];
+};
+
+inline Head HeadOf(const char* text, size_t length) {
+  Head head = {{Load8(text), Load8(text + 8)}};
+  if (length < 8) head.word[0] &= (uint64_t{1} << (8 * length)) - 1;
+  if (length < 16) head.word[1] &= length <= 8 ? 0 : (uint64_t{1} << (8 * (length - 8))) - 1;
+  return head;
+}
+
+inline uint32_t HashOf(const Head& head, const char* text, size_t length) {
+  uint64_t h = (head.word[0] * 0x9E3779B97F4A7C15ull) ^ (head.word[1] * 0xC2B2AE3D27D4EB4Full) ^
+               length;
+  for (size_t i = 16; i < length; ++i) h = (h ^ static_cast<uint8_t>(text[i])) * 0x100000001B3ull;
+  return static_cast<uint32_t>(h >> 32);
+}
+
+uint32_t AddRow(StatTally* tally, const char* text, size_t length, uint32_t hash,
+                const Head& head) {
+  OwnerRow* row = &tally->owners[tally->ownerCount];
+  memset(row->pages, 0, sizeof(row->pages));
+  row->text = text;
+  row->length = static_cast<uint32_t>(length);
+  row->hash = hash;
+  memcpy(row->head, head.word, sizeof(row->head));
+  return tally->ownerCount++;
+}
+
+// The row of a named owner text, made when it is new; the row of other
+// owners once the rows or their text store are full.
+uint32_t OwnerRowOf(StatTally* tally, const char* text, size_t length) {
+  const Head head = HeadOf(text, length);
+  const uint32_t hash = HashOf(head, text, length);
+  uint32_t slot = hash & (kSlotCount - 1);
+  for (;; slot = (slot + 1) & (kSlotCount - 1)) {
+    const uint32_t taken = tally->slots[slot];
+    if (taken == 0) break;
+    const OwnerRow& row = tally->owners[taken - 1];
+    if (((row.head[0] ^ head.word[0]) | (row.head[1] ^ head.word[1])) == 0 &&
+        row.length == length &&
+        (length <= 16 || memcmp(row.text + 16, text + 16, length - 16) == 0)) {
+      return taken - 1;
+    }
+  }
+  // Two rows stay free for (none) and (other owners).
+  if (tally->ownerCount >= kMaxOwners || length > kMaxOwnerText - tally->textUsed) {
+    if (tally->otherRow == 0) {
+      tally->otherRow = AddRow(tally, kOtherOwners, sizeof(kOtherOwners) - 1, 0, Head()) + 1;
+    }
+    return tally->otherRow - 1;
+  }
+  char* copy = tally->text + tally->textUsed;
+  memcpy(copy, text, length);
+  tally->textUsed += length;
+  const uint32_t row = AddRow(tally, copy, length, hash, head);
+  tally->slots[slot] = row + 1;
+  return row;
+}
+
+void CloseRange(StatTally* tally) {
+  if (!tally->rangeOpen) return;
+  tally->rangeOpen = 0;
+  if (tally->rangeCount < kMaxRanges) {
+    tally->ranges[tally->rangeCount++] = tally->open;
+  } else {
+    ++tally->rangesLeftOut;
+    tally->pagesLeftOut += (tally->open.end - tally->open.start) >> 12;
+  }
+}
+
+}  // namespace
+
+int TallyInit(StatTally* tally) {
+  memset(tally, 0, sizeof(*tally));
+  // Allocated at their largest but touched only as far as used: a real dump
+  // costs the memory of its few rows and ranges.
+  tally->owners = static_cast<OwnerRow*>(malloc((kMaxOwners + 2) * sizeof(OwnerRow)));
+  tally->slots = static_cast<uint32_t*>(calloc(kSlotCount, sizeof(uint32_t)));
+  tally->text = static_cast<char*>(malloc(kMaxOwnerText));
+  tally->ranges = static_cast<PageRange*>(malloc(kMaxRanges * sizeof(PageRange)));
+  return tally->owners && tally->slots && tally->text && tally->ranges ? 0 : -1;
+}
+
+void TallyFree(StatTally* tally) {
+  free(tally->owners);
+  free(tally->slots);
+  free(tally->text);
+  free(tally->ranges);
+  memset(tally, 0, sizeof(*tally));
+}
+
+void TallyClear(StatTally* tally) {
+  memset(tally->uses, 0, sizeof(tally->uses));
+  memset(tally->slots, 0, kSlotCount * sizeof(uint32_t));
+  tally->ownerCount = 0;
+  tally->noneRow = 0;
+  tally->otherRow = 0;
+  tally->textUsed = 0;
+  TallyStartDump(tally);
+}
+
+void TallyStartDump(StatTally* tally) {
+  tally->rangeCount = 0;
+  tally->rangesLeftOut = 0;
+  tally->pagesLeftOut = 0;
+  tally->rangeOpen = 0;
+}
+
+void TallyAddPage(StatTally* tally, int dump, const PageLine& page) {
+  ++tally->uses[dump][page.use][page.list];
+  if (page.use == 0) {
+    uint32_t row;
+    if (page.hasOwner) {
+      row = OwnerRowOf(tally, page.owner, page.ownerLength);
+    } else {
+      if (tally->noneRow == 0) {
+        tally->noneRow = AddRow(tally, kNoOwner, sizeof(kNoOwner) - 1, 0, Head()) + 1;
+      }
+      row = tally->noneRow - 1;
+    }
+    ++tally->owners[row].pages[dump][page.list];
+  }
+  // A range ending at the top of the address space does not go on from 0.
+  if (tally->rangeOpen && page.address == tally->open.end && page.address != 0) {
+    tally->open.end += 4096;
+    return;
+  }
+  CloseRange(tally);
+  tally->open.start = page.address;
+  tally->open.end = page.address + 4096;
+  tally->rangeOpen = 1;
+}
+
+void TallyEndDump(StatTally* tally) { CloseRange(tally); }

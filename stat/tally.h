@@ -1,0 +1,72 @@
+// The counts behind pfnstat's views, gathered from one or two dumps as their
+// page lines stream past, in memory bounded whatever the dumps hold.
+#ifndef PFNDB_STAT_TALLY_H_
+#define PFNDB_STAT_TALLY_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "stat/dump_reader.h"
+
+// Dump 0 is DUMP, dump 1 is AFTER.
+const int kTallyDumps = 2;
+
+// Owner texts kept apart; the private pages of any further owner text are
+// counted in one row, kOtherOwners. Real systems have a few thousand
+// processes at most, so only a made-up dump gets there.
+const uint32_t kMaxOwners = 32768;
+const size_t kMaxOwnerText = size_t{4} << 20;
+// Ranges kept for the ranges view; further ranges are only counted.
+const size_t kMaxRanges = size_t{1} << 19;
+
+extern const char kNoOwner[];      // "(none)"
+extern const char kOtherOwners[];  // "(other owners)"
+
+struct OwnerRow {
+  uint64_t pages[kTallyDumps][kListCount];
+  const char* text;  // into the tally's text store, or kNoOwner / kOtherOwners
+  uint32_t length;
+  uint32_t hash;
+  uint64_t head[2];  // the text's first 16 bytes, zeros past its end
+};
+
+struct PageRange {
+  uint64_t start;
+  uint64_t end;  // exclusive
+};
+
+struct StatTally {
+  uint64_t uses[kTallyDumps][kUseCount][kListCount];
+  OwnerRow* owners;  // [0 .. ownerCount), kMaxOwners + 2 allocated
+  uint32_t ownerCount;
+  uint32_t* slots;  // hash table of owner rows: row + 1, or 0 when free
+  uint32_t noneRow;   // row + 1, or 0 while there is none
+  uint32_t otherRow;  // row + 1, or 0 while there is none
+  char* text;
+  size_t textUsed;
+  // The ranges of the dump read last, in its order.
+  PageRange* ranges;
+  size_t rangeCount;
+  uint64_t rangesLeftOut;     // further ranges, not kept
+  uint64_t pagesLeftOut;      // their pages
+  int rangeOpen;              // ranges[rangeCount] is being extended
+  PageRange open;
+};
+
+// Returns 0, or -1 when memory runs out. Release with TallyFree (also after
+// a failure).
+int TallyInit(StatTally* tally);
+void TallyFree(StatTally* tally);
+
+// Forgets everything counted, as if just made.
+void TallyClear(StatTally* tally);
+
+// Forgets the ranges counted so far: only the last dump's are shown.
+void TallyStartDump(StatTally* tally);
+// REQUIRES: dump < kTallyDumps; page.owner[0 .. 16) is readable (as it is
+// for a page from ParsePageLine: the line's tail follows the owner).
+void TallyAddPage(StatTally* tally, int dump, const PageLine& page);
+// Closes the last range of the dump.
+void TallyEndDump(StatTally* tally);
+
+#endif  // PFNDB_STAT_TALLY_H_

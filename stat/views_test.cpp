@@ -1,0 +1,149 @@
+#include "stat/views.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "stat/memory_source.h"
+
+namespace {
+
+struct Tally {
+  StatTally tally;
+  Tally() { EXPECT_EQ(TallyInit(&tally), 0); }
+  ~Tally() { TallyFree(&tally); }
+};
+
+// Tallies the page lines (header added) as dump `dump`.
+void Add(StatTally* tally, int dump, const std::string& lines) {
+  const std::string text = std::string(kDumpHeader) + "\n" + lines;
+  MemorySource source = {text.data(), text.size(), 0, 0, 0};
+  DumpReader reader;
+  ASSERT_EQ(DumpReaderInit(&reader, ReadFromMemory, &source), 0);
+  TallyStartDump(tally);
+  PageLine page;
+  int next;
+  while ((next = DumpReaderNext(&reader, &page)) == 1) TallyAddPage(tally, dump, page);
+  TallyEndDump(tally);
+  EXPECT_EQ(next, 0) << reader.errorLine;
+  DumpReaderFree(&reader);
+}
+
+std::string Line(const char* address, const char* fields) {
+  return std::string(address) + " " + fields + " 0000000000401000 \n";
+}
+
+// What a view writes, through a real FILE as the program's is.
+std::string Render(const StatTally& tally, int change, int csv, StatView view) {
+  FILE* file = tmpfile();
+  EXPECT_NE(file, nullptr);
+  ViewSource source = {&tally, change, "a.txt", change ? "b.txt" : nullptr};
+  EXPECT_EQ(csv ? WriteViewCsv(source, view, file) : PrintViews(source, file), 0);
+  std::string text(static_cast<size_t>(ftell(file)), '\0');
+  rewind(file);
+  EXPECT_EQ(fread(&text[0], 1, text.size(), file), text.size());
+  fclose(file);
+  return text;
+}
+
+const std::string kBefore =
+    Line("0000000000001000", "Free list  Kernel Locked ") +
+    Line("0000000000002000", "Active  list  No Value") +
+    Line("0000000000003000", "Active  list  Process Private  cmd.exe  conhost.exe ") +
+    Line("0000000000004000", "Standby list  Process Private  b\xE9 \"x\", ") +
+    Line("0000000100000000", "Modified page l Process Private  b.exe ") +
+    Line("0000000000008000", "Transition list Process Private ") +
+    Line("0000000000005000", "Active  list  Process Private  b.exe ");
+
+TEST(Views, CsvOfOneDump) {
+  Tally t;
+  Add(&t.tally, 0, kBefore);
+  EXPECT_EQ(Render(t.tally, 0, 1, kViewUses),
+            "use,zero,free,standby,modified,modified_no_write,bad,active,transition,total\n"
+            "process_private,0,0,1,0,1,0,2,1,5\n"
+            "mapped_file,0,0,0,0,0,0,0,0,0\npagefile_mapped,0,0,0,0,0,0,0,0,0\n"
+            "page_table,0,0,0,0,0,0,0,0,0\npaged_pool,0,0,0,0,0,0,0,0,0\n"
+            "nonpaged_pool,0,0,0,0,0,0,0,0,0\nsystem_pte,0,0,0,0,0,0,0,0,0\n"
+            "session_private,0,0,0,0,0,0,0,0,0\nmetafile,0,0,0,0,0,0,0,0,0\n"
+            "awe,0,0,0,0,0,0,0,0,0\ndriver_locked,0,1,0,0,0,0,0,0,1\n"
+            "kernel_stack,0,0,0,0,0,0,0,0,0\nunknown,0,0,0,0,0,0,1,0,1\n"
+            "total,0,1,1,0,1,0,3,1,7\n");
+  // Largest first, then bytewise: "(none)" < "b.exe" < "b\xE9..." < "cmd.exe ...".
+  EXPECT_EQ(Render(t.tally, 0, 1, kViewProcesses),
+            "owner,zero,free,standby,modified,modified_no_write,bad,active,transition,total\n"
+            "b.exe,0,0,0,0,1,0,1,0,2\n"
+            "(none),0,0,0,0,0,0,0,1,1\n"
+            "\"b\xE9 \"\"x\"\",\",0,0,1,0,0,0,0,0,1\n"
+            "cmd.exe  conhost.exe,0,0,0,0,0,0,1,0,1\n");
+  EXPECT_EQ(Render(t.tally, 0, 1, kViewRanges),
+            "start,end,pages\n0x1000,0x5000,4\n0x100000000,0x100001000,1\n0x8000,0x9000,1\n"
+            "0x5000,0x6000,1\n");
+}
+
+TEST(Views, ChangeBetweenTwoDumps) {
+  Tally t;
+  Add(&t.tally, 0, kBefore);
+  // cmd.exe's page moves lists, b.exe loses one, a.exe is new with two, and
+  // the Latin-1 owner stays as it was.
+  Add(&t.tally, 1,
+      Line("0000000000010000", "Zero list  Process Private  cmd.exe  conhost.exe ") +
+          Line("0000000000011000", "Standby list  Process Private  b\xE9 \"x\", ") +
+          Line("0000000000012000", "Active  list  Process Private  b.exe ") +
+          Line("0000000000013000", "Active  list  Process Private  a.exe ") +
+          Line("0000000000014000", "Active  list  Process Private  a.exe ") +
+          Line("0000000000015000", "Transition list Process Private "));
+  EXPECT_EQ(Render(t.tally, 1, 1, kViewProcesses),
+            "owner,zero,free,standby,modified,modified_no_write,bad,active,transition,total\n"
+            "a.exe,0,0,0,0,0,0,2,0,2\n"
+            "b.exe,0,0,0,0,-1,0,0,0,-1\n"
+            "cmd.exe  conhost.exe,1,0,0,0,0,0,-1,0,0\n");
+  const std::string uses = Render(t.tally, 1, 1, kViewUses);
+  EXPECT_NE(uses.find("\nprocess_private,1,0,0,0,-1,0,1,0,1\n"), std::string::npos);
+  EXPECT_NE(uses.find("\ndriver_locked,0,-1,0,0,0,0,0,0,-1\n"), std::string::npos);
+  EXPECT_NE(uses.find("\ntotal,1,-1,0,0,-1,0,0,0,-1\n"), std::string::npos);
+  EXPECT_EQ(Render(t.tally, 1, 1, kViewRanges), "start,end,pages\n0x10000,0x16000,6\n");
+
+  const std::string text = Render(t.tally, 1, 0, kViewUses);
+  EXPECT_NE(text.find("Change in page uses in KiB: a.txt -> b.txt\n"), std::string::npos);
+  EXPECT_NE(text.find("\nProcess Private    +4     0        0         0            -4    0"
+                      "      +4           0     +4\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\na.exe                    0     0        0         0             0    0"
+                      "      +8           0     +8\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST(Views, PastTheLimitsOwnersShareOneRowAndRangesAreCounted) {
+  Tally t;
+  std::string lines;
+  for (uint32_t i = 0; i < kMaxOwners + 3; ++i) {
+    char line[96];
+    snprintf(line, sizeof(line), "%016x Zero list  Process Private  p%u  0000000000000000 \n",
+             (i + 1) * 0x2000, i);
+    lines += line;
+  }
+  Add(&t.tally, 0, lines);
+  const std::string csv = Render(t.tally, 0, 1, kViewProcesses);
+  EXPECT_NE(csv.find("\n(other owners),3,0,0,0,0,0,0,0,3\n"), std::string::npos);
+  EXPECT_NE(csv.find("\np32767,1,"), std::string::npos);
+  EXPECT_EQ(csv.find("\np32768,"), std::string::npos);
+
+  // Every other page: as many ranges as pages.
+  lines.clear();
+  for (uint64_t i = 0; i < kMaxRanges + 2; ++i) {
+    char line[96];
+    snprintf(line, sizeof(line), "%016llx Zero list  AWE  0000000000000000 \n",
+             static_cast<unsigned long long>(i * 0x2000));
+    lines += line;
+  }
+  Add(&t.tally, 0, lines);
+  const std::string text = Render(t.tally, 0, 0, kViewUses);
+  EXPECT_NE(text.find("\n(further ranges not listed)                 8\n"
+                      "Total: 524290 ranges                2,097,160\n"),
+            std::string::npos)
+      << text.substr(text.size() - 200);
+}
+
+}  // namespace
