@@ -39,7 +39,7 @@ DWORD* ExportSlot(const char* base, const char* name) {
 extern "C" __declspec(dllexport) DWORD WINAPI PfndbRedirect(void* data) {
   LaunchBlock* block = static_cast<LaunchBlock*>(data);
   HMODULE machine = LoadLibraryW(block->machine);
-  if (machine == nullptr) return Fail(block, "cannot load the machine module", "");
+  if (machine == nullptr) return Fail(block, "cannot load", "the machine module");
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   const char* base = reinterpret_cast<const char*>(ntdll);
   for (const char* name : kRedirected) {
