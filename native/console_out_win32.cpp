@@ -10,8 +10,10 @@
 // its own: over a million writes for a 64 GiB machine's dump, each of them
 // costly (on a character device such as NUL, under Wine, very much so).
 // Expanding here and writing the standard output handle directly gives the
-// same bytes in a write per megabyte. Nothing else writes to the runtime's
-// stdout, so there is nothing of its to flush or to interleave with.
+// same bytes in a write per megabyte: the 64 GiB dump under Wine (through
+// qemu-i386) went from 11.2 s to 6.6 s into a tmpfs file and from 241 s to
+// 5.2 s into /dev/null (bench/win32_bench.sh). Nothing else writes to the
+// runtime's stdout, so there is nothing of its to flush or to interleave with.
 
 namespace {
 
