@@ -5,8 +5,10 @@
 # status, and checks that the exe tested is the one the release archive holds.
 set -uo pipefail
 
-launcher=$1 exe=$2 machine=$3 scripted=$4 runner=$5 host=$6 cpack_config=$7
+launcher=$1 exe=$2 machine=$3 scripted=$4 runner=$5 host=$6 cpack_config=$(realpath "$7")
 failures=0
+# The default machine on both sides.
+unset PFNDB_STANDIN_PAGES PFNDB_STANDIN_PROCESSES PFNDB_STANDIN_LATER
 win() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -40,8 +42,7 @@ if [[ ! -x $host/pfndb || ! -e $host/libntdll.so ]]; then
   cmake -S "$(dirname "$0")/.." -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null &&
     cmake --build "$host" --target pfndb ntdll >/dev/null || exit 1
 fi
-env -u PFNDB_STANDIN_PAGES -u PFNDB_STANDIN_PROCESSES -u PFNDB_STANDIN_LATER \
-  "$host/pfndb" -p >"$work/host" || { echo "FAIL the host build's dump"; exit 1; }
+"$host/pfndb" -p >"$work/host" || { echo "FAIL the host build's dump"; exit 1; }
 { banner | head -1; tail -n +2 "$work/host"; } | crlf >"$work/dump"
 check "-p on the default machine" 0 "$work/dump" "$machine" -p
 
