@@ -28,7 +28,8 @@ DWORD* ExportSlot(const char* base, const char* name) {
       base + nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT].VirtualAddress);
   const DWORD* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
   const WORD* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
-  DWORD* functions = reinterpret_cast<DWORD*>(const_cast<char*>(base) + exports->AddressOfFunctions);
+  DWORD* functions =
+      reinterpret_cast<DWORD*>(const_cast<char*>(base) + exports->AddressOfFunctions);
   for (DWORD i = 0; i < exports->NumberOfNames; ++i)
     if (strcmp(base + names[i], name) == 0) return functions + ordinals[i];
   return nullptr;

@@ -77,9 +77,10 @@ check "privileges refused" 255 "$work/refused" "$scripted/machine_privileges_ref
 
 # The archive's exe is the file tested here.
 (cd "$work" && cpack -G ZIP --config "$cpack_config" -B "$work/pack" >/dev/null)
-packed=$(python3 -c 'import sys, zipfile, hashlib, glob
-print(hashlib.sha256(zipfile.ZipFile(glob.glob(sys.argv[1] + "/*.zip")[0]).read("pfndb.exe")).hexdigest())' "$work/pack")
-if [[ $packed != "$(sha256sum <"$exe" | cut -d' ' -f1)" ]]; then
+packed=$(python3 -c 'import sys, zipfile, glob
+sys.stdout.buffer.write(zipfile.ZipFile(glob.glob(sys.argv[1] + "/*.zip")[0]).read("pfndb.exe"))' \
+  "$work/pack" | sha256sum)
+if [[ $packed != "$(sha256sum <"$exe")" ]]; then
   echo "FAIL the release archive's pfndb.exe differs from $exe"
   failures=$((failures + 1))
 else

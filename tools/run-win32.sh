@@ -30,4 +30,5 @@ win() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
   cmake --build --preset win32 --target pfndb pfndb_launch pfndb_machine >/dev/null
   tools/wine-prefix.sh start
 ) >&2
-exec "$root/tools/wine-run" "$build/pfndb_launch.exe" "$(win "$machine")" "$(win "$build/pfndb.exe")" "$@"
+exec "$root/tools/wine-run" "$build/pfndb_launch.exe" "$(win "$machine")" \
+  "$(win "$build/pfndb.exe")" "$@"
