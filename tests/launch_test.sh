@@ -22,18 +22,21 @@ banner() {
   printf 'It is free software under the GNU General Public License, version 3 or later.\n'
 }
 
-check() {  # check NAME STATUS EXPECTED MACHINE ARGS...
-  local name=$1 want_status=$2 want=$3 dll=$4 status
-  shift 4
-  "$runner" "$launcher" "$(win "$dll")" "$(win "$exe")" "$@" >"$work/got" </dev/null
+check() {  # check NAME STATUS EXPECTED MACHINE: the machine's -p dump
+  local status
+  "$runner" "$launcher" "$(win "$4")" "$(win "$exe")" -p >"$work/got" </dev/null
   status=$?
-  if [[ $status -ne $want_status ]] || ! cmp -s "$work/got" "$want"; then
-    echo "FAIL $name: exit status $status (expected $want_status); first differences:"
-    cmp "$work/got" "$want" | head -3
+  if [[ $status -ne $2 ]] || ! cmp "$work/got" "$3"; then
+    echo "FAIL $1: exit status $status (expected $2)"
     failures=$((failures + 1))
   else
-    echo "ok   $name"
+    echo "ok   $1"
   fi
+}
+# scripted NAME STATUS LINE...: a scripted machine's dump is the banner and LINEs.
+scripted() {
+  { banner; printf '%s\n' "${@:3}"; } | crlf >"$work/want"
+  check "$1" "$2" "$work/want" "$scripted/machine_$1.dll"
 }
 
 # The default machine: the host build's dump, line ends and program token as
@@ -44,36 +47,22 @@ if [[ ! -x $host/pfndb || ! -e $host/libntdll.so ]]; then
 fi
 "$host/pfndb" -p >"$work/host" || { echo "FAIL the host build's dump"; exit 1; }
 { banner | head -1; tail -n +2 "$work/host"; } | crlf >"$work/dump"
-check "-p on the default machine" 0 "$work/dump" "$machine" -p
+check "default machine" 0 "$work/dump" "$machine"
 
-{ banner
-  printf 'NativeQuerySuperFecthInformation failed c0000023\n'
-  printf 'NativeQuerySuperFecthInformation failed c000009a\n'
-  printf 'failed to get memory range ...\n'; } | crlf >"$work/ranges"
-check "ranges fetch fails" 255 "$work/ranges" "$scripted/machine_ranges_fetch_fails.dll" -p
-
-{ banner
-  printf 'NativeQuerySuperFecthInformation failed c0000023\n'
-  printf 'NativeQuerySuperFecthInformation failed c0000001\n'
-  printf 'NativeQuerySuperFecthInformation get pfn database failed\n'
-  printf 'SetUp Pfn Database failed ...\n'; } | crlf >"$work/pfn"
-check "page-frame query fails" 255 "$work/pfn" "$scripted/machine_pfn_query_fails.dll" -p
-
+probe='NativeQuerySuperFecthInformation failed c0000023'
+scripted ranges_fetch_fails 255 "$probe" 'NativeQuerySuperFecthInformation failed c000009a' \
+  'failed to get memory range ...'
+scripted pfn_query_fails 255 "$probe" 'NativeQuerySuperFecthInformation failed c0000001' \
+  'NativeQuerySuperFecthInformation get pfn database failed' 'SetUp Pfn Database failed ...'
 # A probe that brings the whole answer is taken as the answer.
-{ banner
-  printf 'NativeQuerySuperFecthInformation failed c0000023\n'
-  printf 'Client ID 2C0 Name: init \nsize 1a\n'
-  printf 'Address        List         Type       Process      VA \n'
-  printf '0000000000001000 Active  list  Process Private  init  00000000000007F0 \n'
-  printf '0000000000002000 Modified page l No Value 00000000C0001000 \n'
-  printf '0000000000003000 Transition list Page tabke  00000000C0300000 \n'; } | crlf >"$work/probe"
-check "sources in the probe" 0 "$work/probe" "$scripted/machine_sources_in_the_probe.dll" -p
-
+scripted sources_in_the_probe 0 "$probe" 'Client ID 2C0 Name: init ' 'size 1a' \
+  'Address        List         Type       Process      VA ' \
+  '0000000000001000 Active  list  Process Private  init  00000000000007F0 ' \
+  '0000000000002000 Modified page l No Value 00000000C0001000 ' \
+  '0000000000003000 Transition list Page tabke  00000000C0300000 '
 # The machine refuses class 79 only once both privileges were refused.
-{ banner
-  printf 'NativeQuerySuperFecthInformation failed c0000061\n'
-  printf 'failed to get memory range ...\n'; } | crlf >"$work/refused"
-check "privileges refused" 255 "$work/refused" "$scripted/machine_privileges_refused.dll" -p
+scripted privileges_refused 255 'NativeQuerySuperFecthInformation failed c0000061' \
+  'failed to get memory range ...'
 
 # The archive's exe is the file tested here.
 (cd "$work" && cpack -G ZIP --config "$cpack_config" -B "$work/pack" >/dev/null)

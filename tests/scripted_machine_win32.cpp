@@ -1,8 +1,6 @@
 // A three-page machine whose every answer is written out here, built once
 // per way a dump can end (PFNDB_SCRIPT picks which), for running pfndb.exe
 // through pfndb_launch.exe.
-#include <cstring>
-
 #include "native/ntdll.h"
 #include "pfn/pfn.h"
 
@@ -14,7 +12,7 @@ const Script kScript = static_cast<Script>(PFNDB_SCRIPT);
 // Privileges asked for and refused, a bit per privilege number.
 uint32_t g_refused = 0;
 
-// Pages 1 to 3 by word 0 (key, list, use) and virtual address.
+// Pages 1 to 3: word 0 (key, list, use) and virtual address.
 const uint32_t kWord0[3] = {0x2c0u << 9 | 6 << 4 | 0, 4 << 4 | 13, 7 << 4 | 3};
 const uint32_t kAddress[3] = {0x7f0, 0xC0001000u, 0xC0300000u};
 
@@ -34,22 +32,17 @@ QueryStatus Answer(uint32_t subClass, void* data, uint32_t length, uint32_t* ret
   if (subClass == kSuperfetchPfnQuery) {
     if (kScript == kPfnQueryFails) return static_cast<QueryStatus>(0xC0000001u);
     PfnRequest* request = static_cast<PfnRequest*>(data);
-    for (uint32_t j = 0; j < request->entryCount; ++j) {
-      PfnEntry& entry = PfnEntries(request)[j];
-      entry.word0 = kWord0[(entry.pageFrameNumber - 1) % 3];
-      entry.virtualAddress = kAddress[(entry.pageFrameNumber - 1) % 3];
+    for (PfnEntry* e = PfnEntries(request); e != PfnEntries(request) + request->entryCount; ++e) {
+      e->word0 = kWord0[(e->pageFrameNumber - 1) % 3];
+      e->virtualAddress = kAddress[(e->pageFrameNumber - 1) % 3];
     }
     return 0;
   }
   // The whole answer fits the probe: one process.
   if (subClass != kSuperfetchPrivateSourceQuery || length < 56) return 0xC0000003;
-  PrivateSourceInfo* info = static_cast<PrivateSourceInfo*>(data);
-  info->recordCount = 1;
-  PrivateSourceRecord* record = PrivateSourceRecords(info);
-  record->sourceType = kPrivateSourceProcess;
-  record->key = 0x2c0;
-  record->size = 0x1a;
-  memcpy(record->imageName, "init", 5);
+  static_cast<PrivateSourceInfo*>(data)->recordCount = 1;
+  PrivateSourceRecord* record = PrivateSourceRecords(static_cast<PrivateSourceInfo*>(data));
+  *record = PrivateSourceRecord{kPrivateSourceProcess, {}, 0x2c0, 0, 0x1a, 0, "init", 0};
   *returnLength = 56;
   return 0;
 }
