@@ -14,9 +14,7 @@ size_t g_used = 0;
 bool g_writeFailed = false;
 ConsoleSink g_sink = nullptr;
 
-int StdoutSink(const char* bytes, size_t count) {
-  return fwrite(bytes, 1, count, stdout) == count ? 0 : -1;
-}
+int StdoutSink(const char* bytes, size_t count) { return StandardOutputWrite(bytes, count); }
 
 void Drain() {
   if (g_used == 0) return;
@@ -204,7 +202,7 @@ void ConsoleCommit(size_t bytes) { g_used += bytes; }
 
 int ConsoleFlush() {
   Drain();
-  if (g_sink == nullptr && fflush(stdout) != 0) g_writeFailed = true;
+  if (g_sink == nullptr && StandardOutputFlush() != 0) g_writeFailed = true;
   return g_writeFailed ? -1 : 0;
 }
 

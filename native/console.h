@@ -33,6 +33,13 @@ int ConsoleFlush();
 typedef int (*ConsoleSink)(const char* bytes, size_t count);
 void SetConsoleSink(ConsoleSink sink);
 
+// Standard output itself, one implementation per platform
+// (console_out_posix.cpp, console_out_win32.cpp): the bytes as the C
+// runtime's text stream would show them, "\n" as "\r\n" on Windows. Each
+// returns 0, or -1 when a write failed.
+int StandardOutputWrite(const char* bytes, size_t count);
+int StandardOutputFlush();
+
 // Forgets a failed write (for tests that reuse the console).
 void ConsoleClearError();
 

@@ -24,11 +24,13 @@ for exe in pfndb.exe pfnstat.exe; do
   echo "$exe imports: $imports"
 done
 
-# The release archive: the programs, their licence and their manual.
+# The release archive: the programs, their licence and their manual, and none
+# of the test-only builds (launcher, machine modules). Sorted.
+release_files=(LICENSE README.md pfndb.exe pfnstat.exe)
 (cd build-win32 && cpack -G ZIP >/dev/null)
 zip=build-win32/pfndb-$(sed -n 's/^project(pfndb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win32.zip
 contents=$(python3 -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$zip")
-if [[ $contents != "LICENSE README.md pfndb.exe pfnstat.exe" ]]; then
+if [[ $contents != "${release_files[*]}" ]]; then
   echo "$zip holds: $contents" >&2
   exit 1
 fi
