@@ -87,6 +87,14 @@ TEST(PfndbProgram, ModesAndExitStatus) {
   EXPECT_EQ(warranty.out, Banner() + ReadData("warranty.txt"));
 }
 
+TEST(PfndbProgram, QuotedArgumentsGiveTheTokensWindowsGives) {
+  // Windows sees "-p x" with its quotes: the token "-p is no option.
+  Result quoted = RunPfndb("'-p x'");
+  EXPECT_EQ(quoted.status, 0);
+  ASSERT_LT(quoted.out.size(), 4096u) << "dumped";
+  EXPECT_EQ(quoted.out, Banner() + "usage: " + kBuild + "/pfndb -p Dump Pfn Database \n");
+}
+
 TEST(PfndbProgram, AnotherModuleTakesTheStandInsPlace) {
   Result noEntries = RunPfndb("-p", kBuild + "/standins/no_entries");
   EXPECT_EQ(noEntries.status, 255);
