@@ -12,6 +12,7 @@ enum HeapSite {
   kHeapSitePfnRequest,
   kHeapSitePrivateSources,
   kHeapSiteNameRecord,
+  kHeapSiteNameIndex,  // the report's lookup of names by key
   kHeapSiteOther,
 };
 
