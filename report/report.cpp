@@ -192,7 +192,7 @@ struct NameIndex {
   const char* text;
   // Null when the list itself is searched.
   const Group* groups;
-  uint32_t groupMask;
+  uint32_t groupBits;
   const ProcessNameList* list;
   void* blocks[2];
 };
@@ -253,8 +253,14 @@ void ChooseHash(const uint32_t* keys, uint32_t count, uint32_t* seen, NameIndex*
   }
 }
 
-const NameIndex::Group* FindGroup(const NameIndex::Group* groups, uint32_t mask, uint32_t key) {
-  for (uint32_t at = key * 0x9E3779B1u & mask;; at = (at + 1) & mask) {
+// The group of key, or the free entry where it would go. groupBits: log2 of
+// the table's size.
+const NameIndex::Group* FindGroup(const NameIndex::Group* groups, uint32_t groupBits,
+                                  uint32_t key) {
+  const uint32_t mask = (uint32_t{1} << groupBits) - 1;
+  // The product's high bits: its low ones depend on the key's low bits only.
+  for (uint32_t at = static_cast<uint32_t>(uint64_t{key * 0x9E3779B1u} << groupBits >> 32);;
+       at = (at + 1) & mask) {
     if (groups[at].records == 0 || groups[at].key == key) return &groups[at];
   }
 }
@@ -279,7 +285,7 @@ void StartIndex(const ProcessNameList* list, const NameIndex::Slot* slots, NameI
   index->shift = 31;
   index->text = kBlankNames;
   index->groups = nullptr;
-  index->groupMask = 0;
+  index->groupBits = 0;
   index->list = list;
   index->blocks[0] = index->blocks[1] = nullptr;
 }
@@ -300,8 +306,9 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   StartIndex(list, kSearchTheList, index);
 
   // Groups at most half full; each name as " name " (at most 14 bytes).
-  uint64_t groupCount = 2;
-  while (groupCount < 2 * records) groupCount *= 2;
+  uint32_t groupBits = 1;
+  while ((uint64_t{1} << groupBits) < 2 * records) ++groupBits;
+  const uint64_t groupCount = uint64_t{1} << groupBits;
   const uint64_t groupBytes = groupCount * sizeof(NameIndex::Group);
   const uint64_t keyBytes = records * sizeof(uint32_t);
   const uint64_t textBytes = records * (kImageNameBytes + 2) + kShortNamesWidth;
@@ -315,14 +322,13 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   NameIndex::Group* groups = reinterpret_cast<NameIndex::Group*>(first);
   uint32_t* keys = reinterpret_cast<uint32_t*>(first + groupBytes);
   char* text = reinterpret_cast<char*>(first + groupBytes + keyBytes);
-  const uint32_t mask = static_cast<uint32_t>(groupCount - 1);
 
   // Each key's texts take one run, in the order its first record comes;
   // within the run, its records' names in list order.
   uint32_t keyCount = 0;
   for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
     const ProcessNameRecord* record = ProcessNameRecordOf(l);
-    NameIndex::Group* group = const_cast<NameIndex::Group*>(FindGroup(groups, mask, record->key));
+    NameIndex::Group* group = const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, record->key));
     if (group->records++ == 0) {
       group->key = record->key;
       keys[keyCount++] = record->key;
@@ -331,14 +337,14 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   }
   uint32_t used = 0;
   for (uint32_t k = 0; k < keyCount; ++k) {
-    NameIndex::Group* group = const_cast<NameIndex::Group*>(FindGroup(groups, mask, keys[k]));
+    NameIndex::Group* group = const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, keys[k]));
     group->offset = used;
     used += group->length;
     group->length = 0;
   }
   for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
     const ProcessNameRecord* record = ProcessNameRecordOf(l);
-    NameIndex::Group* group = const_cast<NameIndex::Group*>(FindGroup(groups, mask, record->key));
+    NameIndex::Group* group = const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, record->key));
     char* at = text + group->offset + group->length;
     const size_t length = NameLength(record);
     at[0] = ' ';
@@ -362,7 +368,7 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   const size_t slotCount = size_t{1} << (32 - index->shift);
   memset(slots, 0, slotCount * sizeof(NameIndex::Slot));
   for (uint32_t k = 0; k < keyCount; ++k) {
-    const NameIndex::Group* group = FindGroup(groups, mask, keys[k]);
+    const NameIndex::Group* group = FindGroup(groups, groupBits, keys[k]);
     NameIndex::Slot& slot = slots[SlotOf(group->key, index->multiplier, index->shift)];
     bool common = slot.names == 0 && group->length <= kShortNamesWidth && group->offset < (1u << 24);
     slot.key = group->key;
@@ -371,7 +377,7 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   index->slots = slots;
   index->text = text;
   index->groups = groups;
-  index->groupMask = mask;
+  index->groupBits = groupBits;
 }
 
 // The console span the report is filling: [out, end), written up to p.
@@ -423,7 +429,7 @@ __attribute__((noinline)) void PutUncommonNames(const NameIndex& index, const Pf
     EnsureRoom(span, kAfterNamesReach);
     return;
   }
-  const NameIndex::Group* found = FindGroup(index.groups, index.groupMask, key);
+  const NameIndex::Group* found = FindGroup(index.groups, index.groupBits, key);
   if (found->records == 0) return;
   const char* names = index.text + found->offset;
   if (static_cast<size_t>(span->end - span->p) >= found->length + kAfterNamesReach) {
@@ -444,8 +450,13 @@ int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const Proc
                      const MemoryRangeInfo* ranges) {
   ConsoleWPrintf(L"Address        List         Type       Process      VA \n");
 
+  // The texts never change: built on the first report only.
   static ListUseTexts listUse;
-  BuildListUseTexts(&listUse);
+  static bool listUseBuilt = false;
+  if (!listUseBuilt) {
+    BuildListUseTexts(&listUse);
+    listUseBuilt = true;
+  }
   NameIndex names;
   BuildNameIndex(list, &names);
   const NameIndex::Slot* const slots = names.slots;
