@@ -159,6 +159,15 @@ TEST(GetMemoryRanges, RangeCountNeverPromisesMoreThanTheFilledBytes) {
   ASSERT_EQ(fetched.result, 0);
   EXPECT_EQ(fetched.ranges->rangeCount, 1);
   EXPECT_EQ(Walk(fetched.ranges), (std::vector<std::pair<uint32_t, uint32_t>>{{0, 4}}));
+
+  // Reports more bytes than the buffer holds: only the buffer counts.
+  service.AnswerHighestPage(100);
+  service.AnswerStatus(kTooSmall, 24);
+  service.AnswerBytes(0, 48, RangesAnswer(50, {{0, 4}, {8, 4}}));
+  Fetched beyond;
+  Fetch(&beyond);
+  ASSERT_EQ(beyond.result, 0);
+  EXPECT_EQ(beyond.ranges->rangeCount, 2);
 }
 
 TEST(GetMemoryRanges, ARequestSizeBeyond32BitsFails) {

@@ -150,6 +150,15 @@ TEST(SetupProcessNameDatabase, RecordsAreReadOnlyWithinTheReportedBytes) {
   Names names;
   EXPECT_EQ(SetupProcessNameDatabase(&names.list), 0);
   EXPECT_EQ(Keys(names.list), (std::vector<uint32_t>{1, 2}));
+  // Counts one record in bytes that hold three; then says it wrote more
+  // than the buffer holds.
+  for (int32_t count : {1, 5}) {
+    service.AnswerStatus(kTooSmall, BytesFor(3));
+    service.AnswerBytes(0, BytesFor(count), SourcesAnswer(count, sources));
+    Names more;
+    EXPECT_EQ(SetupProcessNameDatabase(&more.list), 0);
+    EXPECT_EQ(Keys(more.list).size(), count == 1 ? 1u : 3u);
+  }
 }
 
 TEST(SetupProcessNameDatabase, FailedRecordAllocationKeepsEarlierRecords) {

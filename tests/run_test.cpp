@@ -125,7 +125,11 @@ TEST(PfndbProgram, WithoutAnyModuleInitialisationFails) {
 }
 
 TEST(PfndbProgram, AClosedOutputIsAFailure) {
-  // /dev/full refuses every write: the run must not claim success.
-  Result result = RunShell("env -u LD_LIBRARY_PATH " + kBuild + "/pfndb -p >/dev/full; echo $?");
-  EXPECT_EQ(result.out, "255\n");
+  // /dev/full refuses every write: the run must not claim success, also
+  // when the whole output waits for the final flush.
+  for (const char* mode : {"-p", "-w"}) {
+    Result result =
+        RunShell("env -u LD_LIBRARY_PATH " + kBuild + "/pfndb " + mode + " >/dev/full; echo $?");
+    EXPECT_EQ(result.out, "255\n") << mode;
+  }
 }

@@ -101,7 +101,7 @@ MUTANTS = [
     ('pfn/process_names.cpp', 'info->version = kPrivateSourceVersion;\n  MakeSuperfetchInformation',
      'MakeSuperfetchInformation', 'fetch without its version'),
     ('pfn/pfn_request.cpp', 'uint32_t take = capacity - written < count ? capacity - written : count;',
-     'uint32_t take = count;', 'request overfilled across ranges'),
+     'uint32_t take = capacity < count ? capacity : count;', 'request overfilled across ranges'),
     ('pfn/pfn_request.cpp', 'built->requestFlags = 1;', '', 'request flags not set'),
     ('pfn/pfn_request.cpp', 'if (requestSize < sizeof(PfnRequest)) return -1;', '',
      'request header not checked'),
