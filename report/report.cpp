@@ -265,6 +265,10 @@ const NameIndex::Group* FindGroup(const NameIndex::Group* groups, uint32_t group
   }
 }
 
+NameIndex::Group* GroupOf(NameIndex::Group* groups, uint32_t groupBits, uint32_t key) {
+  return const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, key));
+}
+
 size_t NameLength(const ProcessNameRecord* record) {
   // At most 12 bytes, fewer when a NUL comes first; the bytes are kept as
   // they are, as the "C" locale converts them.
@@ -315,8 +319,8 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   const uint64_t firstBytes = groupBytes + keyBytes + textBytes;
   // Offsets into the text are 32-bit.
   if (firstBytes > SIZE_MAX || textBytes > UINT32_MAX) return;
-  unsigned char* first =
-      static_cast<unsigned char*>(RuntimeCalloc(static_cast<size_t>(firstBytes), kHeapSiteNameIndex));
+  unsigned char* first = static_cast<unsigned char*>(
+      RuntimeCalloc(static_cast<size_t>(firstBytes), kHeapSiteNameIndex));
   if (first == nullptr) return;
   index->blocks[0] = first;
   NameIndex::Group* groups = reinterpret_cast<NameIndex::Group*>(first);
@@ -328,7 +332,7 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   uint32_t keyCount = 0;
   for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
     const ProcessNameRecord* record = ProcessNameRecordOf(l);
-    NameIndex::Group* group = const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, record->key));
+    NameIndex::Group* group = GroupOf(groups, groupBits, record->key);
     if (group->records++ == 0) {
       group->key = record->key;
       keys[keyCount++] = record->key;
@@ -337,14 +341,14 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   }
   uint32_t used = 0;
   for (uint32_t k = 0; k < keyCount; ++k) {
-    NameIndex::Group* group = const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, keys[k]));
+    NameIndex::Group* group = GroupOf(groups, groupBits, keys[k]);
     group->offset = used;
     used += group->length;
     group->length = 0;
   }
   for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
     const ProcessNameRecord* record = ProcessNameRecordOf(l);
-    NameIndex::Group* group = const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, record->key));
+    NameIndex::Group* group = GroupOf(groups, groupBits, record->key);
     char* at = text + group->offset + group->length;
     const size_t length = NameLength(record);
     at[0] = ' ';
@@ -358,7 +362,8 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   const uint32_t mostBits = SlotBitsFor(keyCount) + 2;
   const size_t slotRoom =
       sizeof(NameIndex::Slot) << (mostBits < kMostSlotBits ? mostBits : kMostSlotBits);
-  NameIndex::Slot* slots = static_cast<NameIndex::Slot*>(RuntimeMalloc(slotRoom, kHeapSiteNameIndex));
+  NameIndex::Slot* slots =
+      static_cast<NameIndex::Slot*>(RuntimeMalloc(slotRoom, kHeapSiteNameIndex));
   if (slots == nullptr) {
     ReleaseNameIndex(index);
     return;
@@ -370,7 +375,8 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   for (uint32_t k = 0; k < keyCount; ++k) {
     const NameIndex::Group* group = FindGroup(groups, groupBits, keys[k]);
     NameIndex::Slot& slot = slots[SlotOf(group->key, index->multiplier, index->shift)];
-    bool common = slot.names == 0 && group->length <= kShortNamesWidth && group->offset < (1u << 24);
+    bool common = slot.names == 0 && group->length <= kShortNamesWidth &&
+                  group->offset < (1u << 24);
     slot.key = group->key;
     slot.names = common ? group->offset << 8 | group->length : NameIndex::kUncommon;
   }

@@ -194,7 +194,8 @@ TEST(PrintPfnDatabase, LongOwnerListsAcrossBufferBoundaries) {
   // some fall at the end of a buffer reservation, and past the console's
   // buffer, which the lines after them must not overrun.
   std::vector<Page> pages;
-  for (uint32_t j = 0; j < 16000; ++j) pages.push_back({j, 6, j % 3 == 2 ? 4u : 0u, 0x40 + j % 2, j * 0x1000, 0});
+  for (uint32_t j = 0; j < 16000; ++j)
+    pages.push_back({j, 6, j % 3 == 2 ? 4u : 0u, 0x40 + j % 2, j * 0x1000, 0});
   Database db(pages);
   db.AddName(0x40, "explorer.exe");
   db.AddName(0x40, "svchost.exe");

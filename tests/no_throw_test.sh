@@ -6,8 +6,8 @@
 set -euo pipefail
 nm=$1
 shift
-found=$("$nm" -A -C -u "$@" |
-        grep -E 'operator new|__cxa_throw|__cxa_allocate_exception|std::__throw_|_Unwind_Resume' || true)
+throwing='operator new|__cxa_throw|__cxa_allocate_exception|std::__throw_|_Unwind_Resume'
+found=$("$nm" -A -C -u "$@" | grep -E "$throwing" || true)
 if [[ -n $found ]]; then
   echo "product code that can throw:" >&2
   echo "$found" >&2
