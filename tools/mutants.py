@@ -190,8 +190,10 @@ def main():
         if args.only and args.only not in path + snippet + what:
             continue
         full = os.path.join(tree, path)
-        with open(full) as f:
-            original = f.read()
+        original = ''
+        if os.path.exists(full):
+            with open(full) as f:
+                original = f.read()
         if original.count(snippet) != 1:
             stale.append((path, what))
             print(f'stale     {path}: {what}', flush=True)
