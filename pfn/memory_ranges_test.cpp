@@ -152,8 +152,9 @@ TEST(GetMemoryRanges, RangeCountNeverPromisesMoreThanTheFilledBytes) {
   ConsoleCapture capture;
   service.AnswerHighestPage(100);
   service.AnswerStatus(kTooSmall, 24);
-  // Claims 50 ranges in a 24-byte answer, and reports only 16 bytes filled.
-  service.AnswerBytes(0, 16, RangesAnswer(50, {{0, 4}, {8, 4}}));
+  // Claims 50 ranges in a 24-byte answer, and reports only 20 bytes filled:
+  // one range and half of another.
+  service.AnswerBytes(0, 20, RangesAnswer(50, {{0, 4}, {8, 4}}));
   Fetched fetched;
   Fetch(&fetched);
   ASSERT_EQ(fetched.result, 0);
