@@ -91,6 +91,10 @@ TEST(SetUpPfnDatabase, NeverWritesBeyondTheRequest) {
   EXPECT_EQ(Word(seen, 96 + 8), 7u);
   EXPECT_EQ(Word(seen, 112 + 8), 0u);
   EXPECT_EQ(PfnRequestEntriesFor(Info(ranges), 128), 2u);
+  // Without room for the header nothing is made or asked.
+  Built none;
+  EXPECT_EQ(SetUpPfnDatabase(95, Info(ranges), &none.request), -1);
+  EXPECT_EQ(service.calls().size(), 1u);
 }
 
 TEST(SetUpPfnDatabase, AnyNonZeroStatusFailsAndReleasesTheRequest) {

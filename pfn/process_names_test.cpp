@@ -154,7 +154,7 @@ TEST(SetupProcessNameDatabase, RecordsAreReadOnlyWithinTheReportedBytes) {
   // than the buffer holds.
   for (int32_t count : {1, 5}) {
     service.AnswerStatus(kTooSmall, BytesFor(3));
-    service.AnswerBytes(0, BytesFor(count), SourcesAnswer(count, sources));
+    service.AnswerBytes(0, BytesFor(count == 1 ? 3 : 5), SourcesAnswer(count, sources));
     Names more;
     EXPECT_EQ(SetupProcessNameDatabase(&more.list), 0);
     EXPECT_EQ(Keys(more.list).size(), count == 1 ? 1u : 3u);

@@ -426,12 +426,13 @@ __attribute__((noinline)) void PutUncommonNames(const NameIndex& index, const Pf
       const ProcessNameRecord* record = ProcessNameRecordOf(l);
       if (record->key != key) continue;
       const size_t length = NameLength(record);
-      EnsureRoom(span, length + 2 + kAfterNamesReach);
+      EnsureRoom(span, length + 2);
       span->p[0] = ' ';
       memcpy(span->p + 1, record->imageName, length);
       span->p[length + 1] = ' ';
       span->p += length + 2;
     }
+    // The rest of the line.
     EnsureRoom(span, kAfterNamesReach);
     return;
   }

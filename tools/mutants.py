@@ -9,7 +9,7 @@ With --asan, the mutants the host suite let through are tried again under
 the sanitizer preset, as CI runs that suite too. Too slow for CI (about half
 a minute a mutant): run it by hand after changing the tests or the code.
 
-  tools/mutants.py [--asan] [--only SUBSTRING] [--keep DIR]
+  tools/mutants.py [--asan] [--only SUBSTRING]... [--keep DIR]
 
 A mutant whose snippet is no longer in its file is reported as stale, not
 counted: update its snippet when the code moves.
@@ -144,8 +144,8 @@ MUTANTS = [
      'HexDigits8(static_cast<uint32_t>(numbers >> 32), 39)', 'integer path: address lower case'),
     ('report/report.cpp', 'if (record->key != key) continue;', 'if (record->key == key) continue;',
      'list search inverted'),
-    ('report/report.cpp', 'EnsureRoom(span, length + 2 + kAfterNamesReach);',
-     'EnsureRoom(span, length + 2);', 'list search leaves no room for the line end'),
+    ('report/report.cpp', '// The rest of the line.\n    EnsureRoom(span, kAfterNamesReach);', '',
+     'list search leaves no room for the line end'),
 ]
 
 
@@ -168,7 +168,8 @@ def suite_passes(tree, preset):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--asan', action='store_true', help='retry survivors under preset asan')
-    parser.add_argument('--only', default='', help='only mutants whose file or text holds this')
+    parser.add_argument('--only', action='append', default=[],
+                        help='only mutants whose file, text or description holds this (repeatable)')
     parser.add_argument('--keep', help='scratch folder to use and keep (default: a temporary one)')
     args = parser.parse_args()
 
@@ -187,7 +188,7 @@ def main():
 
     caught, survived, stale = [], [], []
     for path, snippet, replacement, what in MUTANTS:
-        if args.only and args.only not in path + snippet + what:
+        if args.only and not any(only in path + snippet + what for only in args.only):
             continue
         full = os.path.join(tree, path)
         original = ''
