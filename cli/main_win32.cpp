@@ -2,8 +2,9 @@
 // argument count from the runtime's wide argument parser.
 #include <windows.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
-#include <vector>
 
 #include "cli/pfndb.h"
 
@@ -14,8 +15,13 @@ int _dowildcard = 0;
 }
 
 int wmain(int argc, wchar_t** /*argv*/) {
-  const wchar_t* raw = GetCommandLineW();
-  // The scan splits the line in place; the process's own copy stays intact.
-  std::vector<wchar_t> line(raw, raw + wcslen(raw) + 1);
-  return RunPfndbAndFlush(argc, line.data());
+  wchar_t* raw = GetCommandLineW();
+  // The scan splits the line in place; the process's own copy stays intact,
+  // unless there is no memory for another: then it is split itself.
+  const size_t bytes = (wcslen(raw) + 1) * sizeof(wchar_t);
+  wchar_t* line = static_cast<wchar_t*>(malloc(bytes));
+  if (line != nullptr) memcpy(line, raw, bytes);
+  int status = RunPfndbAndFlush(argc, line != nullptr ? line : raw);
+  free(line);
+  return status;
 }

@@ -96,21 +96,24 @@ DUMP = {
     + ranges(SUCCESS | BUFFER, 0x7FFFFFFF, [(0, 0xFFFFFFFF), (0xFFFFFFF0, 0x40), (2, 2)])
     + pfn([PRIVATE], entry_count=0xFFFFFFFF)
     + sources(SUCCESS | RAW_LENGTH, 0x7FFFFFFF, [(2, 0x2C0, 1, 'explorer.exe')], length=0xFFFFFFFF),
-    # 4000 processes under keys 4 apart, a page for each of the first ones.
+    # 1300 processes under keys 4 apart, a page for each of the first ones.
     'many_processes': header() + basic(0x1000)
     + ranges(TOO_SMALL | RAW_LENGTH, 0, [], length=16)
     + ranges(SUCCESS | NEEDED, 1, [(0, 0x1000)])
     + pfn([(0 | 6 << 4 | (0x2C0 + 4 * k) << 9, 0, 0x10000 * k, SAME_PAGE) for k in range(32)])
-    + sources(TOO_SMALL | RAW_LENGTH, 0, [], length=8 + 48 * 4000)
-    + sources(SUCCESS | NEEDED, 4000, [(2, 0x2C0, 1, 'a.exe'), (2, 0x2C0, 2, 'b.exe')],
-              extra=3998, stride=4),
-    # One key with more names than a console reservation holds.
-    'one_key_many_names': header() + basic(8)
+    + sources(TOO_SMALL | RAW_LENGTH, 0, [], length=8 + 48 * 1300)
+    + sources(SUCCESS | NEEDED, 1300, [(2, 0x2C0, 1, 'a.exe'), (2, 0x2C0, 2, 'b.exe')],
+              extra=1298, stride=4),
+    # One key with 300 names on 64 pages: its names meet the end of a
+    # console reservation on several lines.
+    'one_key_many_names': header() + basic(0x40)
     + ranges(TOO_SMALL | RAW_LENGTH, 0, [], length=16)
-    + ranges(SUCCESS | NEEDED, 1, [(0, 2)])
-    + pfn([PRIVATE, POOL])
-    + sources(TOO_SMALL | RAW_LENGTH, 0, [], length=8 + 48 * 5000)
-    + sources(SUCCESS | NEEDED, 5000, [(2, 0x2C0, 1, 'verylongname')], extra=4999),
+    + ranges(SUCCESS | NEEDED, 1, [(0, 0x40)])
+    + pfn([PRIVATE, PRIVATE, POOL])
+    + sources(TOO_SMALL | RAW_LENGTH, 0, [], length=8 + 48 * 300)
+    + sources(SUCCESS | NEEDED, 300, [(2, 0x2C0, 1, 'verylongname')], extra=299),
+    # The report without memory for its name index searches the list.
+    'name_index_fails': typical(header(fail_sites=0x10)),
     'second_name_record_fails': typical(header(fail_sites=8, fail_name=1)),
     'output_fails': typical(header(flags=4)),
 }

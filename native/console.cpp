@@ -37,79 +37,28 @@ inline void PutChar(wchar_t c) {
   PutByte(value <= 0xFF ? static_cast<char>(value) : '?');
 }
 
-void PutRepeated(char c, int count) {
-  for (int i = 0; i < count; ++i) PutByte(c);
-}
-
-struct Conversion {
-  bool leftAlign = false;
-  bool zeroPad = false;
-  int width = 0;
-  int precision = -1;
-  int longs = 0;  // 0: int, 1: long, 2: long long, 3: size_t
-};
-
-void PutDigits(const Conversion& conversion, const char* digits, int count, bool negative) {
-  int zeros = conversion.precision > count ? conversion.precision - count : 0;
-  int length = count + zeros + (negative ? 1 : 0);
-  int pad = conversion.width > length ? conversion.width - length : 0;
-  if (!conversion.leftAlign && !(conversion.zeroPad && conversion.precision < 0)) PutRepeated(' ', pad);
-  if (negative) PutByte('-');
-  if (!conversion.leftAlign && conversion.zeroPad && conversion.precision < 0) PutRepeated('0', pad);
-  PutRepeated('0', zeros);
-  for (int i = 0; i < count; ++i) PutByte(digits[i]);
-  if (conversion.leftAlign) PutRepeated(' ', pad);
-}
-
-void PutUnsigned(const Conversion& conversion, unsigned long long value, unsigned base, bool upper,
-                 bool negative) {
+void PutHex(unsigned value, bool upper) {
   const char* table = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  char digits[24];
+  char digits[8];
   int count = 0;
-  // With a precision of 0, the value 0 prints no digit at all.
-  if (!(value == 0 && conversion.precision == 0)) {
-    char reversed[24];
-    do {
-      reversed[count++] = table[value % base];
-      value /= base;
-    } while (value != 0);
-    for (int i = 0; i < count; ++i) digits[i] = reversed[count - 1 - i];
-  }
-  PutDigits(conversion, digits, count, negative);
-}
-
-unsigned long long TakeUnsigned(const Conversion& conversion, va_list* args) {
-  switch (conversion.longs) {
-    case 0: return va_arg(*args, unsigned int);
-    case 1: return va_arg(*args, unsigned long);
-    case 2: return va_arg(*args, unsigned long long);
-    default: return va_arg(*args, size_t);
-  }
-}
-
-long long TakeSigned(const Conversion& conversion, va_list* args) {
-  switch (conversion.longs) {
-    case 0: return va_arg(*args, int);
-    case 1: return va_arg(*args, long);
-    case 2: return va_arg(*args, long long);
-    default: return static_cast<long long>(va_arg(*args, size_t));
-  }
+  do {
+    digits[count++] = table[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  while (count > 0) PutByte(digits[--count]);
 }
 
 template <typename CharT>
-void PutString(const Conversion& conversion, const CharT* text) {
-  static const CharT kEmpty[1] = {0};
-  if (text == nullptr) text = kEmpty;
-  int length = 0;
+void PutString(const CharT* text, int precision) {
+  if (text == nullptr) return;
   // The precision is checked first: an unterminated name of exactly that
   // many characters has no byte after it to look at.
-  while ((conversion.precision < 0 || length < conversion.precision) && text[length] != 0) ++length;
-  int pad = conversion.width > length ? conversion.width - length : 0;
-  if (!conversion.leftAlign) PutRepeated(' ', pad);
-  for (int i = 0; i < length; ++i) PutChar(text[i]);
-  if (conversion.leftAlign) PutRepeated(' ', pad);
+  for (int length = 0; (precision < 0 || length < precision) && text[length] != 0; ++length)
+    PutChar(text[length]);
 }
 
+// The conversions the program's messages use, and no more: %s with an
+// optional precision, %x and %X of an unsigned int.
 template <typename CharT>
 void Format(const CharT* format, va_list* args) {
   for (const CharT* p = format; *p != 0; ++p) {
@@ -117,50 +66,21 @@ void Format(const CharT* format, va_list* args) {
       PutChar(*p);
       continue;
     }
-    const CharT* start = p;
-    Conversion conversion;
-    ++p;
-    for (;; ++p) {
-      if (*p == '-') conversion.leftAlign = true;
-      else if (*p == '0') conversion.zeroPad = true;
-      else break;
-    }
-    while (*p >= '0' && *p <= '9') conversion.width = conversion.width * 10 + (*p++ - '0');
+    const CharT* start = p++;
+    int precision = -1;
     if (*p == '.') {
-      ++p;
-      conversion.precision = 0;
-      while (*p >= '0' && *p <= '9') conversion.precision = conversion.precision * 10 + (*p++ - '0');
+      precision = 0;
+      // Formats are the program's own: no precision comes near overflowing.
+      for (++p; *p >= '0' && *p <= '9'; ++p) precision = precision * 10 + (*p - '0');
     }
-    if (*p == 'l') {
-      ++p;
-      conversion.longs = 1;
-      if (*p == 'l') {
-        ++p;
-        conversion.longs = 2;
-      }
-    } else if (*p == 'z') {
-      ++p;
-      conversion.longs = 3;
-    }
-    switch (*p) {
-      case 's': PutString(conversion, va_arg(*args, const CharT*)); break;
-      case 'c': PutChar(static_cast<CharT>(va_arg(*args, int))); break;
-      case 'x': PutUnsigned(conversion, TakeUnsigned(conversion, args), 16, false, false); break;
-      case 'X': PutUnsigned(conversion, TakeUnsigned(conversion, args), 16, true, false); break;
-      case 'u': PutUnsigned(conversion, TakeUnsigned(conversion, args), 10, false, false); break;
-      case 'd': {
-        long long value = TakeSigned(conversion, args);
-        unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
-                                                 : static_cast<unsigned long long>(value);
-        PutUnsigned(conversion, magnitude, 10, false, value < 0);
-        break;
-      }
-      case '%': PutByte('%'); break;
-      default:
-        // Not a conversion this program uses: show it as written.
-        for (const CharT* q = start; q <= p && *q != 0; ++q) PutChar(*q);
-        if (*p == 0) return;
-        break;
+    if (*p == 's') {
+      PutString(va_arg(*args, const CharT*), precision);
+    } else if ((*p == 'x' || *p == 'X') && precision < 0) {
+      PutHex(va_arg(*args, unsigned), *p == 'X');
+    } else {
+      // Not a conversion this program uses: show it as written.
+      for (const CharT* q = start; q <= p && *q != 0; ++q) PutChar(*q);
+      if (*p == 0) return;
     }
   }
 }

@@ -6,9 +6,9 @@
 
 #include <cstddef>
 
-// printf-like output; formats understand %s (a string of the format's own
-// character type), %c, %d, %u, %x, %X and %%, with the flags '-' and '0',
-// width, precision and the length modifiers l, ll and z.
+// printf-like output for the program's messages; formats understand only %s
+// (a string of the format's own character type, with an optional precision)
+// and %x and %X (an unsigned int). Anything else is printed as written.
 void ConsoleWPrintf(const wchar_t* format, ...);
 void ConsolePrintf(const char* format, ...);
 

@@ -5,14 +5,17 @@
 namespace {
 
 HeapFailureHook g_failureHook = nullptr;
-int64_t g_liveBlocks = 0;
+// Each heap counts its own blocks: on the host both heaps are the C
+// library's, and a block released to the wrong one would otherwise pass.
+int64_t g_runtimeBlocks = 0;
+int64_t g_processBlocks = 0;
 
 bool FailOnPurpose(HeapSite site) {
   return g_failureHook != nullptr && g_failureHook(site);
 }
 
-void* Count(void* block) {
-  if (block != nullptr) ++g_liveBlocks;
+void* Count(void* block, int64_t* blocks) {
+  if (block != nullptr) ++*blocks;
   return block;
 }
 
@@ -21,31 +24,31 @@ void* Count(void* block) {
 void* RuntimeCalloc(size_t bytes, HeapSite site) {
   if (FailOnPurpose(site)) return nullptr;
   // A zero-byte request still yields a block of its own, as on Windows.
-  return Count(calloc(bytes == 0 ? 1 : bytes, 1));
+  return Count(calloc(bytes == 0 ? 1 : bytes, 1), &g_runtimeBlocks);
 }
 
 void* RuntimeMalloc(size_t bytes, HeapSite site) {
   if (FailOnPurpose(site)) return nullptr;
-  return Count(malloc(bytes == 0 ? 1 : bytes));
+  return Count(malloc(bytes == 0 ? 1 : bytes), &g_runtimeBlocks);
 }
 
 void RuntimeFree(void* block) {
   if (block == nullptr) return;
-  --g_liveBlocks;
+  --g_runtimeBlocks;
   free(block);
 }
 
 void* ProcessHeapAlloc(size_t bytes, HeapSite site) {
   if (FailOnPurpose(site)) return nullptr;
-  return Count(PlatformProcessHeapAlloc(bytes == 0 ? 1 : bytes));
+  return Count(PlatformProcessHeapAlloc(bytes == 0 ? 1 : bytes), &g_processBlocks);
 }
 
 void ProcessHeapFree(void* block) {
   if (block == nullptr) return;
-  --g_liveBlocks;
+  --g_processBlocks;
   PlatformProcessHeapFree(block);
 }
 
 void SetHeapFailureHook(HeapFailureHook hook) { g_failureHook = hook; }
 
-int64_t HeapLiveBlocks() { return g_liveBlocks; }
+int64_t HeapLiveBlocks() { return g_runtimeBlocks + (g_processBlocks << 32); }

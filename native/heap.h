@@ -12,6 +12,7 @@ enum HeapSite {
   kHeapSitePfnRequest,
   kHeapSitePrivateSources,
   kHeapSiteNameRecord,
+  kHeapSiteNameIndex,  // the report's lookup of names by key
   kHeapSiteOther,
 };
 
@@ -31,7 +32,9 @@ void ProcessHeapFree(void* block);
 typedef bool (*HeapFailureHook)(HeapSite site);
 void SetHeapFailureHook(HeapFailureHook hook);
 
-// Blocks handed out and not yet released, over both heaps.
+// Blocks handed out and not yet released: the runtime heap's count plus 2^32
+// times the process heap's, so that a block released to the wrong heap
+// changes it as a leak does.
 int64_t HeapLiveBlocks();
 
 // The platform's process heap (heap_win32.cpp, heap_posix.cpp).

@@ -152,13 +152,23 @@ TEST(GetMemoryRanges, RangeCountNeverPromisesMoreThanTheFilledBytes) {
   ConsoleCapture capture;
   service.AnswerHighestPage(100);
   service.AnswerStatus(kTooSmall, 24);
-  // Claims 50 ranges in a 24-byte answer, and reports only 16 bytes filled.
-  service.AnswerBytes(0, 16, RangesAnswer(50, {{0, 4}, {8, 4}}));
+  // Claims 50 ranges in a 24-byte answer, and reports only 20 bytes filled:
+  // one range and half of another.
+  service.AnswerBytes(0, 20, RangesAnswer(50, {{0, 4}, {8, 4}}));
   Fetched fetched;
   Fetch(&fetched);
   ASSERT_EQ(fetched.result, 0);
   EXPECT_EQ(fetched.ranges->rangeCount, 1);
   EXPECT_EQ(Walk(fetched.ranges), (std::vector<std::pair<uint32_t, uint32_t>>{{0, 4}}));
+
+  // Reports more bytes than the buffer holds: only the buffer counts.
+  service.AnswerHighestPage(100);
+  service.AnswerStatus(kTooSmall, 24);
+  service.AnswerBytes(0, 48, RangesAnswer(50, {{0, 4}, {8, 4}}));
+  Fetched beyond;
+  Fetch(&beyond);
+  ASSERT_EQ(beyond.result, 0);
+  EXPECT_EQ(beyond.ranges->rangeCount, 2);
 }
 
 TEST(GetMemoryRanges, ARequestSizeBeyond32BitsFails) {

@@ -82,15 +82,19 @@ TEST(SetUpPfnDatabase, NeverWritesBeyondTheRequest) {
   ConsoleCapture capture;
   std::vector<uint8_t> seen;
   service.Answer(Snapshot(&seen));
-  // Overlapping ranges name 12 pages; 128 bytes hold two entries.
-  std::vector<uint8_t> ranges = RangesAnswer(2, {{0, 6}, {0, 6}});
+  // Two ranges name 7 pages; 128 bytes hold two entries, one from each.
+  std::vector<uint8_t> ranges = RangesAnswer(2, {{7, 1}, {0, 6}});
   Built built;
   built.result = SetUpPfnDatabase(128, Info(ranges), &built.request);
   ASSERT_EQ(built.result, 0);
   EXPECT_EQ(Word(seen, 8), 2u);
-  EXPECT_EQ(Word(seen, 96 + 8), 0u);
-  EXPECT_EQ(Word(seen, 112 + 8), 1u);
+  EXPECT_EQ(Word(seen, 96 + 8), 7u);
+  EXPECT_EQ(Word(seen, 112 + 8), 0u);
   EXPECT_EQ(PfnRequestEntriesFor(Info(ranges), 128), 2u);
+  // Without room for the header nothing is made or asked.
+  Built none;
+  EXPECT_EQ(SetUpPfnDatabase(95, Info(ranges), &none.request), -1);
+  EXPECT_EQ(service.calls().size(), 1u);
 }
 
 TEST(SetUpPfnDatabase, AnyNonZeroStatusFailsAndReleasesTheRequest) {

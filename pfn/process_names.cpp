@@ -95,12 +95,11 @@ int SetupProcessNameDatabase(ProcessNameList* list) {
   uint32_t returnLength = 0;
   QueryStatus status = QuerySuperfetch(&envelope, &returnLength);
 
-  // A system with at most one source answers the probe in full.
+  // A system with at most one source answers the probe in full. A size that
+  // cannot even hold the header leaves nothing to read: the step fails with
+  // no message of its own, as the ranges do.
   if (status == kStatusSuccess) {
-    if (returnLength < sizeof(PrivateSourceInfo)) {
-      ConsolePrintf("NativeQuerySuperFecthInformation get process database failed %X \n", 0u);
-      return -1;
-    }
+    if (returnLength < sizeof(PrivateSourceInfo)) return -1;
     return CollectProcesses(probeInfo, kProbeBytes, returnLength, list);
   }
   if (status != kStatusBufferTooSmall) {
@@ -108,12 +107,7 @@ int SetupProcessNameDatabase(ProcessNameList* list) {
     return -1;
   }
   ConsoleWPrintf(L"NativeQuerySuperFecthInformation failed %x\n", static_cast<unsigned>(status));
-  // A size that cannot even hold the header leaves nothing to fetch.
-  if (returnLength < sizeof(PrivateSourceInfo)) {
-    ConsolePrintf("NativeQuerySuperFecthInformation get process database failed %X \n",
-                  static_cast<unsigned>(status));
-    return -1;
-  }
+  if (returnLength < sizeof(PrivateSourceInfo)) return -1;
 
   uint32_t bufferLength = returnLength;
   PrivateSourceInfo* info =

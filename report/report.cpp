@@ -1,14 +1,16 @@
 #include "report/report.h"
 
-#include <algorithm>
 #include <cstring>
-#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(PFNDB_EXPECT_NO_SSE2) && defined(__SSE2__)
+#error "this build compares the report's digits without SSE2"
+#endif
 
 #include "native/console.h"
+#include "native/heap.h"
 
 // Digits and entry words are assembled in machine words, in the order the
 // little-endian formats lie in memory.
@@ -155,7 +157,11 @@ inline uint64_t Text8(const char (&text)[9]) {
 // share a slot: a lookup is then one load and one compare. A slot whose
 // names are not short enough for the fixed-size copy, or which some keys
 // share, is marked uncommon; a lookup landing there takes the slow path,
-// which searches the keys in order.
+// which finds the key in the table of groups.
+//
+// The index lives in two runtime-heap blocks. When either cannot be had,
+// every slot is uncommon and the slow path searches the list itself: the
+// same lines, with no memory beyond what the report already holds.
 struct NameIndex {
   struct Slot {
     uint32_t key;
@@ -164,17 +170,23 @@ struct NameIndex {
     uint32_t names;
   };
   static const uint32_t kUncommon = 0xFF;
+  // Every key's names, open-addressed by key (linear probing).
   struct Group {
     uint32_t key;
+    uint32_t records;  // 0: the entry is free
     uint32_t offset;
     uint32_t length;
   };
-  std::vector<Slot> slots;
-  uint32_t multiplier = 0;
-  uint32_t shift = 0;
-  std::vector<Group> groups;  // by key
+  const Slot* slots;
+  uint32_t multiplier;
+  uint32_t shift;
   // Padded so that kShortNamesWidth bytes can be read from any offset.
-  std::vector<char> text;
+  const char* text;
+  // Null when the list itself is searched.
+  const Group* groups;
+  uint32_t groupBits;
+  const ProcessNameList* list;
+  void* blocks[2];
 };
 
 inline uint32_t SlotOf(uint32_t key, uint32_t multiplier, uint32_t shift) {
@@ -189,33 +201,40 @@ uint32_t Multiplier(uint32_t attempt) {
   return attempt == 0 ? 0x9E3779B1u : (x ^ x >> 16) | 1u;
 }
 
-// Picks the table size and multiplier that leave the fewest keys sharing a
-// slot, stopping at the first that leaves none. The work is bounded, so a
-// long list of processes only gets fewer attempts.
-void ChooseHash(const std::vector<NameIndex::Group>& groups, NameIndex* index) {
-  // At most a quarter full, and at most 512 KiB: past that many processes,
-  // more of them share slots.
-  const uint32_t kMostBits = 16;
+// Slot bits at most: 512 KiB of slots; past that many processes, more of
+// them share slots.
+const uint32_t kMostSlotBits = 16;
+
+uint32_t SlotBitsFor(uint32_t groupCount) {
+  // At most a quarter full.
   uint32_t bits = 4;
-  while ((uint32_t{1} << bits) < 4 * groups.size() && bits < kMostBits) ++bits;
-  const uint32_t attempts =
-      std::max<uint32_t>(4, std::min<uint32_t>(256, (1u << 18) / (groups.size() + 1)));
+  while ((uint64_t{1} << bits) < uint64_t{4} * groupCount && bits < kMostSlotBits) ++bits;
+  return bits;
+}
+
+// Picks the table size and multiplier that leave the fewest keys sharing a
+// slot, stopping at the first that leaves none; seen has room for the
+// largest table tried. The work is bounded, so a long list of processes
+// only gets fewer attempts.
+void ChooseHash(const uint32_t* keys, uint32_t count, uint32_t* seen, NameIndex* index) {
+  const uint32_t bits = SlotBitsFor(count);
+  const uint32_t attempts = (1u << 18) / (count + 1);
+  const uint32_t perSize = attempts < 4 ? 4 : attempts > 256 ? 256 : attempts;
   uint32_t bestShared = UINT32_MAX;
-  std::vector<uint32_t> seen;
-  for (uint32_t extra = 0; extra < 3 && bits + extra <= kMostBits && bestShared != 0; ++extra) {
+  for (uint32_t extra = 0; extra < 3 && bits + extra <= kMostSlotBits && bestShared != 0;
+       ++extra) {
     const uint32_t size = uint32_t{1} << (bits + extra);
-    seen.assign(size, 0);
-    for (uint32_t attempt = 0; attempt < attempts && bestShared != 0; ++attempt) {
+    memset(seen, 0, size * sizeof(uint32_t));
+    for (uint32_t attempt = 0; attempt < perSize && bestShared != 0; ++attempt) {
       // A mark per attempt saves clearing the table between attempts.
       const uint32_t mark = attempt + 1;
       const uint32_t multiplier = Multiplier(attempt);
       const uint32_t shift = 32 - (bits + extra);
       uint32_t shared = 0;
-      for (const NameIndex::Group& group : groups) {
-        uint32_t& slot = seen[SlotOf(group.key, multiplier, shift)];
+      for (uint32_t g = 0; g < count && shared < bestShared; ++g) {
+        uint32_t& slot = seen[SlotOf(keys[g], multiplier, shift)];
         shared += slot == mark;
         slot = mark;
-        if (shared >= bestShared) break;
       }
       if (shared < bestShared) {
         bestShared = shared;
@@ -226,46 +245,137 @@ void ChooseHash(const std::vector<NameIndex::Group>& groups, NameIndex* index) {
   }
 }
 
+// The group of key, or the free entry where it would go. groupBits: log2 of
+// the table's size.
+const NameIndex::Group* FindGroup(const NameIndex::Group* groups, uint32_t groupBits,
+                                  uint32_t key) {
+  const uint32_t mask = (uint32_t{1} << groupBits) - 1;
+  // The product's high bits: its low ones depend on the key's low bits only.
+  for (uint32_t at = static_cast<uint32_t>(uint64_t{key * 0x9E3779B1u} << groupBits >> 32);;
+       at = (at + 1) & mask) {
+    if (groups[at].records == 0 || groups[at].key == key) return &groups[at];
+  }
+}
+
+NameIndex::Group* GroupOf(NameIndex::Group* groups, uint32_t groupBits, uint32_t key) {
+  return const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, key));
+}
+
+size_t NameLength(const ProcessNameRecord* record) {
+  // At most 12 bytes, fewer when a NUL comes first; the bytes are kept as
+  // they are, as the "C" locale converts them.
+  size_t length = 0;
+  while (length < kImageNameBytes && record->imageName[length] != '\0') ++length;
+  return length;
+}
+
+// No process, or no index: a one-slot table that every key misses, or
+// that sends every key to the slow path.
+const NameIndex::Slot kNoNames[1] = {{0, 0}};
+const NameIndex::Slot kSearchTheList[1] = {{0, NameIndex::kUncommon}};
+const char kBlankNames[kShortNamesWidth + 1] = "                                ";
+
+void StartIndex(const ProcessNameList* list, const NameIndex::Slot* slots, NameIndex* index) {
+  index->slots = slots;
+  index->multiplier = 0;
+  index->shift = 31;
+  index->text = kBlankNames;
+  index->groups = nullptr;
+  index->groupBits = 0;
+  index->list = list;
+  index->blocks[0] = index->blocks[1] = nullptr;
+}
+
+void ReleaseNameIndex(NameIndex* index) {
+  RuntimeFree(index->blocks[0]);
+  RuntimeFree(index->blocks[1]);
+  StartIndex(index->list, kSearchTheList, index);
+}
+
+// Builds the index of list's names; when memory for it cannot be had, leaves
+// one that searches the list. Either way the lines come out the same.
 void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
-  struct Named {
-    uint32_t key;
-    const ProcessNameRecord* record;
-  };
-  std::vector<Named> named;
-  for (const ProcessNameLinks* links = list->head.next; links != &list->head;
-       links = links->next) {
-    const ProcessNameRecord* record = ProcessNameRecordOf(links);
-    named.push_back({record->key, record});
-  }
-  // Stable, so records sharing a key keep their list order.
-  std::stable_sort(named.begin(), named.end(),
-                   [](const Named& a, const Named& b) { return a.key < b.key; });
+  StartIndex(list, kNoNames, index);
+  uint64_t records = 0;
+  for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) ++records;
+  if (records == 0) return;
+  StartIndex(list, kSearchTheList, index);
 
-  for (size_t i = 0; i < named.size();) {
-    uint32_t key = named[i].key;
-    uint32_t offset = static_cast<uint32_t>(index->text.size());
-    for (; i < named.size() && named[i].key == key; ++i) {
-      // At most 12 bytes, fewer when a NUL comes first; the bytes are kept
-      // as they are, as the "C" locale converts them.
-      const char* name = named[i].record->imageName;
-      size_t length = 0;
-      while (length < kImageNameBytes && name[length] != '\0') ++length;
-      index->text.push_back(' ');
-      index->text.insert(index->text.end(), name, name + length);
-      index->text.push_back(' ');
+  // Groups at most half full; each name as " name " (at most 14 bytes).
+  uint32_t groupBits = 1;
+  while ((uint64_t{1} << groupBits) < 2 * records) ++groupBits;
+  const uint64_t groupCount = uint64_t{1} << groupBits;
+  const uint64_t groupBytes = groupCount * sizeof(NameIndex::Group);
+  const uint64_t keyBytes = records * sizeof(uint32_t);
+  const uint64_t textBytes = records * (kImageNameBytes + 2) + kShortNamesWidth;
+  const uint64_t firstBytes = groupBytes + keyBytes + textBytes;
+  // Offsets into the text are 32-bit.
+  if (firstBytes > SIZE_MAX || textBytes > UINT32_MAX) return;
+  unsigned char* first = static_cast<unsigned char*>(
+      RuntimeCalloc(static_cast<size_t>(firstBytes), kHeapSiteNameIndex));
+  if (first == nullptr) return;
+  index->blocks[0] = first;
+  NameIndex::Group* groups = reinterpret_cast<NameIndex::Group*>(first);
+  uint32_t* keys = reinterpret_cast<uint32_t*>(first + groupBytes);
+  char* text = reinterpret_cast<char*>(first + groupBytes + keyBytes);
+
+  // Each key's texts take one run, in the order its first record comes;
+  // within the run, its records' names in list order.
+  uint32_t keyCount = 0;
+  for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
+    const ProcessNameRecord* record = ProcessNameRecordOf(l);
+    NameIndex::Group* group = GroupOf(groups, groupBits, record->key);
+    if (group->records++ == 0) {
+      group->key = record->key;
+      keys[keyCount++] = record->key;
     }
-    index->groups.push_back({key, offset, static_cast<uint32_t>(index->text.size()) - offset});
+    group->length += static_cast<uint32_t>(NameLength(record) + 2);
   }
-  index->text.resize(index->text.size() + kShortNamesWidth, ' ');
+  uint32_t used = 0;
+  for (uint32_t k = 0; k < keyCount; ++k) {
+    NameIndex::Group* group = GroupOf(groups, groupBits, keys[k]);
+    group->offset = used;
+    used += group->length;
+    group->length = 0;
+  }
+  for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
+    const ProcessNameRecord* record = ProcessNameRecordOf(l);
+    NameIndex::Group* group = GroupOf(groups, groupBits, record->key);
+    char* at = text + group->offset + group->length;
+    const size_t length = NameLength(record);
+    at[0] = ' ';
+    memcpy(at + 1, record->imageName, length);
+    at[length + 1] = ' ';
+    group->length += static_cast<uint32_t>(length + 2);
+  }
+  memset(text + used, ' ', kShortNamesWidth);
 
-  ChooseHash(index->groups, index);
-  index->slots.assign(size_t{1} << (32 - index->shift), NameIndex::Slot{0, 0});
-  for (const NameIndex::Group& group : index->groups) {
-    NameIndex::Slot& slot = index->slots[SlotOf(group.key, index->multiplier, index->shift)];
-    bool common = slot.names == 0 && group.length <= kShortNamesWidth && group.offset < (1u << 24);
-    slot.key = group.key;
-    slot.names = common ? group.offset << 8 | group.length : NameIndex::kUncommon;
+  // The largest table tried holds the marks while the hash is chosen.
+  const uint32_t mostBits = SlotBitsFor(keyCount) + 2;
+  const size_t slotRoom =
+      sizeof(NameIndex::Slot) << (mostBits < kMostSlotBits ? mostBits : kMostSlotBits);
+  NameIndex::Slot* slots =
+      static_cast<NameIndex::Slot*>(RuntimeMalloc(slotRoom, kHeapSiteNameIndex));
+  if (slots == nullptr) {
+    ReleaseNameIndex(index);
+    return;
   }
+  index->blocks[1] = slots;
+  ChooseHash(keys, keyCount, reinterpret_cast<uint32_t*>(slots), index);
+  const size_t slotCount = size_t{1} << (32 - index->shift);
+  memset(slots, 0, slotCount * sizeof(NameIndex::Slot));
+  for (uint32_t k = 0; k < keyCount; ++k) {
+    const NameIndex::Group* group = FindGroup(groups, groupBits, keys[k]);
+    NameIndex::Slot& slot = slots[SlotOf(group->key, index->multiplier, index->shift)];
+    bool common = slot.names == 0 && group->length <= kShortNamesWidth &&
+                  group->offset < (1u << 24);
+    slot.key = group->key;
+    slot.names = common ? group->offset << 8 | group->length : NameIndex::kUncommon;
+  }
+  index->slots = slots;
+  index->text = text;
+  index->groups = groups;
+  index->groupBits = groupBits;
 }
 
 // The console span the report is filling: [out, end), written up to p.
@@ -285,18 +395,42 @@ void TakeSpan(Span* span) {
 
 void HandOver(Span* span) { ConsoleCommit(span->p - span->out); }
 
-// The names of a page landing on an uncommon slot, found by a search of the
-// keys, put at span->p with room left after them for the rest of the line.
-// Kept out of the loop, whose registers it would otherwise take.
+// Makes room for at least `bytes` more in the span, handing over what it
+// holds when it has less.
+void EnsureRoom(Span* span, size_t bytes) {
+  if (static_cast<size_t>(span->end - span->p) >= bytes) return;
+  HandOver(span);
+  span->out = span->p = ConsoleReserve(kConsoleMaxReserve);
+  span->end = span->out + kConsoleMaxReserve;
+}
+
+// The names of a page landing on an uncommon slot, found in the groups or,
+// without them, by a search of the list, put at span->p with room left after
+// them for the rest of the line. Kept out of the loop, whose registers it
+// would otherwise take.
 __attribute__((noinline)) void PutUncommonNames(const NameIndex& index, const PfnEntry& entry,
                                                 Span* span) {
   if (PageUseIndex(entry) != 0) return;
   const uint32_t key = ProcessKey(entry);
-  auto found = std::lower_bound(
-      index.groups.begin(), index.groups.end(), key,
-      [](const NameIndex::Group& group, uint32_t wanted) { return group.key < wanted; });
-  if (found == index.groups.end() || found->key != key) return;
-  const char* names = index.text.data() + found->offset;
+  if (index.groups == nullptr) {
+    const ProcessNameList* list = index.list;
+    for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
+      const ProcessNameRecord* record = ProcessNameRecordOf(l);
+      if (record->key != key) continue;
+      const size_t length = NameLength(record);
+      EnsureRoom(span, length + 2);
+      span->p[0] = ' ';
+      memcpy(span->p + 1, record->imageName, length);
+      span->p[length + 1] = ' ';
+      span->p += length + 2;
+    }
+    // The rest of the line.
+    EnsureRoom(span, kAfterNamesReach);
+    return;
+  }
+  const NameIndex::Group* found = FindGroup(index.groups, index.groupBits, key);
+  if (found->records == 0) return;
+  const char* names = index.text + found->offset;
   if (static_cast<size_t>(span->end - span->p) >= found->length + kAfterNamesReach) {
     memcpy(span->p, names, found->length);
     span->p += found->length;
@@ -315,14 +449,19 @@ int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const Proc
                      const MemoryRangeInfo* ranges) {
   ConsoleWPrintf(L"Address        List         Type       Process      VA \n");
 
+  // The texts never change: built on the first report only.
   static ListUseTexts listUse;
-  BuildListUseTexts(&listUse);
+  static bool listUseBuilt = false;
+  if (!listUseBuilt) {
+    BuildListUseTexts(&listUse);
+    listUseBuilt = true;
+  }
   NameIndex names;
   BuildNameIndex(list, &names);
-  const NameIndex::Slot* const slots = names.slots.data();
+  const NameIndex::Slot* const slots = names.slots;
   const uint32_t multiplier = names.multiplier;
   const uint32_t shift = names.shift;
-  const char* const nameText = names.text.data();
+  const char* const nameText = names.text;
 
   const PfnEntry* entry = PfnEntries(request);
   const PfnEntry* const last = entry + PfnRequestEntriesFor(ranges, requestSize);
@@ -384,5 +523,6 @@ int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const Proc
     span.p = p;
   }
   HandOver(&span);
+  ReleaseNameIndex(&names);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "native/console.h"
 #include "native/heap.h"
 #include "tests/scripted_service.h"
 
@@ -189,11 +190,41 @@ TEST(PrintPfnDatabase, EveryOwnerIsFoundAmongThousandsOfProcesses) {
   EXPECT_EQ(at, out.size());
 }
 
+TEST(PrintPfnDatabase, LinesMeetingTheEndOfTheConsoleBufferStayInside) {
+  // With this much buffered before it, the report's first span is the last
+  // 64 KiB of the 1 MiB console buffer: a line overrunning its span would
+  // write past the buffer. Owners with 6 to 12 names of varied lengths take
+  // turns with short owners, so lines of every length meet the span's end.
+  const size_t kBuffered = (1 << 20) - kConsoleMaxReserve - strlen(kHeader);
+  for (uint32_t turn = 0; turn < 12; ++turn) {
+    std::vector<Page> pages;
+    for (uint32_t j = 0; j < 900; ++j)
+      pages.push_back({j, 6, 0, j % 3 == 0 ? 0x10 : 0x100 + (j + turn) % 7, j << 12, 0});
+    Database db(pages);
+    db.AddName(0x10, "a");
+    for (uint32_t key = 0x100; key < 0x107; ++key)
+      for (uint32_t n = 0; n < 6 + key % 7; ++n)
+        db.AddName(key, std::string(1 + (n * key) % 12, 'n'));
+    const std::string expected = db.Print();
+    for (bool index : {true, false}) {
+      ConsoleCapture capture;
+      ConsoleWrite(std::string(kBuffered, '.').data(), kBuffered);
+      if (!index) SetHeapFailureHook([](HeapSite site) { return site == kHeapSiteNameIndex; });
+      PrintPfnDatabase(reinterpret_cast<const PfnRequest*>(db.request.data()), db.requestSize,
+                       &db.names, reinterpret_cast<const MemoryRangeInfo*>(db.ranges.data()));
+      SetHeapFailureHook(nullptr);
+      EXPECT_TRUE(capture.Take().substr(kBuffered) == expected) << "turn " << turn << index;
+    }
+  }
+}
+
 TEST(PrintPfnDatabase, LongOwnerListsAcrossBufferBoundaries) {
   // Owner names too long for one fixed-size copy, on enough lines that
-  // some fall at the end of a buffer reservation.
+  // some fall at the end of a buffer reservation, and past the console's
+  // buffer, which the lines after them must not overrun.
   std::vector<Page> pages;
-  for (uint32_t j = 0; j < 4000; ++j) pages.push_back({j, 6, j % 3 == 2 ? 4u : 0u, 0x40 + j % 2, j * 0x1000, 0});
+  for (uint32_t j = 0; j < 16000; ++j)
+    pages.push_back({j, 6, j % 3 == 2 ? 4u : 0u, 0x40 + j % 2, j * 0x1000, 0});
   Database db(pages);
   db.AddName(0x40, "explorer.exe");
   db.AddName(0x40, "svchost.exe");

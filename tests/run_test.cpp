@@ -87,6 +87,14 @@ TEST(PfndbProgram, ModesAndExitStatus) {
   EXPECT_EQ(warranty.out, Banner() + ReadData("warranty.txt"));
 }
 
+TEST(PfndbProgram, QuotedArgumentsGiveTheTokensWindowsGives) {
+  // Windows sees "-p x" with its quotes: the token "-p is no option.
+  Result quoted = RunPfndb("'-p x'");
+  EXPECT_EQ(quoted.status, 0);
+  ASSERT_LT(quoted.out.size(), 4096u) << "dumped";
+  EXPECT_EQ(quoted.out, Banner() + "usage: " + kBuild + "/pfndb -p Dump Pfn Database \n");
+}
+
 TEST(PfndbProgram, AnotherModuleTakesTheStandInsPlace) {
   Result noEntries = RunPfndb("-p", kBuild + "/standins/no_entries");
   EXPECT_EQ(noEntries.status, 255);
@@ -125,7 +133,11 @@ TEST(PfndbProgram, WithoutAnyModuleInitialisationFails) {
 }
 
 TEST(PfndbProgram, AClosedOutputIsAFailure) {
-  // /dev/full refuses every write: the run must not claim success.
-  Result result = RunShell("env -u LD_LIBRARY_PATH " + kBuild + "/pfndb -p >/dev/full; echo $?");
-  EXPECT_EQ(result.out, "255\n");
+  // /dev/full refuses every write: the run must not claim success, also
+  // when the whole output waits for the final flush.
+  for (const char* mode : {"-p", "-w"}) {
+    Result result =
+        RunShell("env -u LD_LIBRARY_PATH " + kBuild + "/pfndb " + mode + " >/dev/full; echo $?");
+    EXPECT_EQ(result.out, "255\n") << mode;
+  }
 }

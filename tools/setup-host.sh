@@ -3,7 +3,7 @@
 # targets and the benchmark need, when it is missing. Idempotent.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest libbenchmark-dev
+packages=(cmake ninja-build g++ make pkg-config libgtest-dev googletest
           clang libclang-rt-14-dev llvm zlib1g-dev time)
 missing=()
 for p in "${packages[@]}"; do

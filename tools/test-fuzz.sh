@@ -8,7 +8,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${PFNDB_FUZZ_SECONDS:-60}
-targets=(fuzz_dump fuzz_options fuzz_pfnstat)
+# One libFuzzer target per entry, each with its seeds in fuzz/corpus/<name>.
+targets=(
+  fuzz_dump
+  fuzz_options
+  fuzz_pfnstat
+)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${targets[@]}"
@@ -29,6 +34,13 @@ for target in "${targets[@]}"; do
     echo "fuzz: $target found a fault; its input is in $findings/" >&2
     exit 1
   fi
-  grep -E '^#[0-9]+[[:space:]]+DONE' "$work/$target.log" || tail -n 3 "$work/$target.log"
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target.log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$work/$target.log")
+  if [[ -z $runs || -z $rate ]]; then
+    tail -n 20 "$work/$target.log"
+    echo "fuzz: $target printed no final statistics" >&2
+    exit 1
+  fi
+  echo "fuzz: $target ran $runs inputs in ${seconds}s ($rate inputs/s)"
 done
 echo "fuzz: no findings"

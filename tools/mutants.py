@@ -1,0 +1,229 @@
+#!/usr/bin/env python3
+"""How many plausible single faults in the product code the tests catch.
+
+Copies the tracked tree to a scratch folder, builds it once (preset default),
+then for each mutant below changes one snippet of cli/, native/, pfn/ or
+report/, rebuilds, runs the host suite (ctest) and restores the file. A
+mutant is caught when the build or a test fails, or the suite times out.
+With --asan, the mutants the host suite let through are tried again under
+the sanitizer preset, as CI runs that suite too. Too slow for CI (about half
+a minute a mutant): run it by hand after changing the tests or the code.
+
+  tools/mutants.py [--asan] [--only SUBSTRING]... [--keep DIR]
+
+A mutant whose snippet is no longer in its file is reported as stale, not
+counted: update its snippet when the code moves.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+# (file, snippet, replacement, what the fault is)
+MUTANTS = [
+    ('cli/options.cpp', 'while (*p != L\'\\0\' && IsDelimiter(*p, delimiters)) ++p;',
+     'if (*p != L\'\\0\' && IsDelimiter(*p, delimiters)) ++p;', 'skips one leading delimiter'),
+    ('cli/options.cpp',
+     'if (*p != L\'\\0\') *p++ = L\'\\0\';', 'if (*p != L\'\\0\') *p = L\'\\0\';',
+     'remainder not advanced past the terminator'),
+    ('cli/options.cpp', 'for (int k = 1; k < argumentCount; ++k)',
+     'for (int k = 1; k <= argumentCount; ++k)', 'one token too many examined'),
+    ('cli/options.cpp', 'if (wcscmp(token, option.text) == 0)',
+     'if (wcsncmp(token, option.text, 2) == 0)', 'option matched by prefix'),
+    ('cli/options.cpp', '{L"-c", ModeConditions}', '{L"-c", ModeWarranty}', '-c picks -w'),
+    ('cli/pfndb.cpp', 'ConsoleWPrintf(L"failed to initialized ...\\n");\n    return -1;',
+     'ConsoleWPrintf(L"failed to initialized ...\\n");', 'failed set-up goes on'),
+    ('cli/pfndb.cpp', 'if (ConsoleFlush() != 0) status = -1;', 'ConsoleFlush();',
+     'a failed flush still exits 0'),
+    ('cli/pfndb.cpp', 'ProcessNameListRelease(&names);', '', 'name records leak'),
+    ('cli/pfndb.cpp', 'ProcessHeapFree(request);', 'RuntimeFree(request);',
+     'request released to the wrong heap'),
+    ('cli/pfndb.cpp', 'L"%s %s \\n", programToken', 'L"%s %s\\n", programToken',
+     'banner loses its space'),
+    ('cli/command_line_posix.cpp',
+     'return *argument == \'\\0\' || strpbrk(argument, " \\t\\"") != nullptr;',
+     'return strpbrk(argument, " \\t") != nullptr;', 'empty and quoted arguments left bare'),
+    ('cli/command_line_posix.cpp', 'Put(&writer, \'\\\\\', 2 * backslashes + 1);',
+     'Put(&writer, \'\\\\\', backslashes + 1);', 'backslashes before a quote not doubled'),
+    ('cli/command_line_posix.cpp', 'void Put(Writer* writer, unsigned char byte,',
+     'void Put(Writer* writer, char byte,', 'bytes above 0x7F sign-extended'),
+    ('native/console.cpp', 'PutByte(value <= 0xFF ? static_cast<char>(value) : \'?\');',
+     'PutByte(value < 0xFF ? static_cast<char>(value) : \'?\');', 'wide 0xFF becomes ?'),
+    ('native/console.cpp', '(precision < 0 || length < precision)',
+     '(precision < 0 || length <= precision)', 'precision lets one more through'),
+    ('native/console.cpp', 'upper ? "0123456789ABCDEF" : "0123456789abcdef"',
+     'upper ? "0123456789abcdef" : "0123456789ABCDEF"', 'hex case swapped'),
+    ('native/console.cpp', 'if (sink(g_buffer, g_used) != 0) g_writeFailed = true;',
+     'sink(g_buffer, g_used);', 'a failed write forgotten'),
+    ('native/console.cpp', 'if (g_sink == nullptr && fflush(stdout) != 0) g_writeFailed = true;',
+     'if (g_sink == nullptr) fflush(stdout);', 'a failed final flush forgotten'),
+    ('native/console.cpp', 'if (kBufferSize - g_used < bytes) Drain();',
+     'if (kBufferSize - g_used < bytes / 2) Drain();', 'reservation smaller than promised'),
+    ('native/console.cpp', 'size_t take = count < room ? count : room;', 'size_t take = count;',
+     'write past the buffer'),
+    ('native/heap.cpp', 'return Count(calloc(bytes == 0 ? 1 : bytes, 1), &g_runtimeBlocks);',
+     'return Count(malloc(bytes == 0 ? 1 : bytes), &g_runtimeBlocks);',
+     'runtime calloc not zeroed'),
+    ('native/heap.cpp', '--g_processBlocks;', '--g_runtimeBlocks;', 'heaps share one count'),
+    ('native/module_posix.cpp',
+     'if (stemLength > 4 && memcmp(name + length - 4, ".dll", 4) == 0) length -= 4;',
+     '', '.dll kept in the module name'),
+    ('native/native_query.cpp', 'adjust(kSeDebugPrivilege, 1, 0, &g_privilegeWasEnabled);',
+     'adjust(kSeDebugPrivilege, 1, 1, &g_privilegeWasEnabled);', 'privilege for the thread only'),
+    ('native/native_query.cpp', 'envelope->subClass = subClass;', 'envelope->subClass = 0;',
+     'sub-class not set'),
+    ('pfn/pfn.h', 'uint32_t filled = reported < bufferBytes ? reported : bufferBytes;',
+     'uint32_t filled = reported;', 'reported bytes trusted past the buffer'),
+    ('pfn/pfn.h', 'return filled < headerBytes ? 0 : (filled - headerBytes) / itemBytes;',
+     'return filled < headerBytes ? 0 : (filled - headerBytes + itemBytes - 1) / itemBytes;',
+     'a partial item counted'),
+    ('pfn/memory_ranges.cpp', 'if (returnLength < sizeof(MemoryRangeInfo)) return -1;', '',
+     'ranges header not checked'),
+    ('pfn/memory_ranges.cpp',
+     'if (status < 0) {', 'if (status > 0) {', 'warning and error swapped'),
+    ('pfn/memory_ranges.cpp',
+     'if (info->rangeCount > room) info->rangeCount = static_cast<int32_t>(room);',
+     '', 'range count not clamped'),
+    ('pfn/memory_ranges.cpp',
+     '(uint64_t{highestPage} + 7) * 16', '(uint64_t{highestPage} + 6) * 16',
+     'request one entry short'),
+    ('pfn/memory_ranges.cpp', 'if (size > UINT32_MAX) return false;',
+     'if (size > INT32_MAX) return false;', 'request size limit halved'),
+    ('pfn/process_names.cpp',
+     'int64_t count = info->recordCount < room ? info->recordCount : room;',
+     'int64_t count = room;', 'record count ignored'),
+    ('pfn/process_names.cpp',
+     'ItemsWithin(bufferBytes, reported,', 'ItemsWithin(reported, reported,',
+     'records read past the buffer'),
+    ('pfn/process_names.cpp', 'if (source->sourceType != kPrivateSourceProcess) return 0;',
+     'if (source->sourceType == 1) return 0;', 'other sources kept'),
+    ('pfn/process_names.cpp',
+     'record->links.previous = tail;', 'record->links.previous = &list->head;',
+     'backward link broken'),
+    ('pfn/process_names.cpp',
+     'int result = CollectProcesses(info, bufferLength, returnLength, list);\n'
+     '  ProcessHeapFree(info);',
+     'int result = CollectProcesses(info, bufferLength, returnLength, list);\n  RuntimeFree(info);',
+     'answer released to the wrong heap'),
+    ('pfn/process_names.cpp', 'PrintQueryFailure(status);\n    ProcessHeapFree(info);',
+     'PrintQueryFailure(status);', 'answer leaks on a failed fetch'),
+    ('pfn/process_names.cpp', 'info->version = kPrivateSourceVersion;\n  MakeSuperfetchInformation',
+     'MakeSuperfetchInformation', 'fetch without its version'),
+    ('pfn/pfn_request.cpp',
+     'uint32_t take = capacity - written < count ? capacity - written : count;',
+     'uint32_t take = capacity < count ? capacity : count;', 'request overfilled across ranges'),
+    ('pfn/pfn_request.cpp', 'built->requestFlags = 1;', '', 'request flags not set'),
+    ('pfn/pfn_request.cpp', 'if (requestSize < sizeof(PfnRequest)) return -1;', '',
+     'request header not checked'),
+    ('pfn/range_walk.cpp', 'uint64_t room = (uint64_t{1} << 32) - range.firstPage;',
+     'uint64_t room = (uint64_t{1} << 31) - range.firstPage;', 'wrap limit wrong'),
+    ('pfn/range_walk.cpp', 'while (walk->nextRange < walk->info->rangeCount)',
+     'while (walk->nextRange <= walk->info->rangeCount)', 'one range too many'),
+    ('pfn/range_walk.cpp', 'return pages < capacity ? static_cast<uint32_t>(pages) : capacity;',
+     'return static_cast<uint32_t>(pages);', 'report reads past the request'),
+    ('report/report.h', '(entry.word1 << 23)', '(entry.word1 << 24)', 'key takes the wrong bit'),
+    ('report/report.cpp', 'if (use > 11) {', 'if (use > 12) {', 'use 12 looked up'),
+    ('report/report.cpp', 'AppendNarrowed(text, PageListNames[list], 15)',
+     'AppendNarrowed(text, PageListNames[list], 16)', 'list name cut at 16'),
+    ('report/report.cpp', 'memcpy(p + 13, "000 ", 4);', 'memcpy(p + 13, "000\\t", 4);',
+     'address field ends in a tab'),
+    ('report/report.cpp',
+     '// The span may be another now; count again after this line.\n        batchEnd = entry + 1;',
+     '', 'batch not recounted after long names'),
+    ('report/report.cpp', '>= found->length + kAfterNamesReach)', '>= found->length)',
+     'names leave no room for the line end'),
+    ('report/report.cpp', 'bool common = slot.names == 0 && ', 'bool common = ',
+     'shared slot overwritten'),
+    ('report/report.cpp', '((slot.key ^ key) | use) == 0', '(slot.key ^ key) == 0',
+     'names on pages of other uses'),
+    ('report/report.cpp', 'group->length += static_cast<uint32_t>(NameLength(record) + 2);',
+     'group->length += static_cast<uint32_t>(NameLength(record) + 1);', 'group length short'),
+    ('report/report.cpp', 'HexDigits8(static_cast<uint32_t>(numbers >> 32), 7)',
+     'HexDigits8(static_cast<uint32_t>(numbers >> 32), 39)', 'integer path: address lower case'),
+    ('report/report.cpp', 'if (record->key != key) continue;', 'if (record->key == key) continue;',
+     'list search inverted'),
+    ('report/report.cpp', '// The rest of the line.\n    EnsureRoom(span, kAfterNamesReach);', '',
+     'list search leaves no room for the line end'),
+]
+
+
+def run(command, cwd, timeout=None):
+    try:
+        done = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=timeout)
+        return done.returncode == 0
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def suite_passes(tree, preset):
+    if not run(['cmake', '--build', '--preset', preset, '-j2'], tree):
+        return False
+    return run(['ctest', '--preset', preset, '-j2', '--stop-on-failure', '--timeout', '120'], tree,
+               timeout=900)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--asan', action='store_true', help='retry survivors under preset asan')
+    parser.add_argument('--only', action='append', default=[],
+                        help='only mutants whose file, text or description holds this (repeatable)')
+    parser.add_argument('--keep', help='scratch folder to use and keep (default: a temporary one)')
+    args = parser.parse_args()
+
+    source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    tree = args.keep or tempfile.mkdtemp(prefix='pfndb-mutants-')
+    files = subprocess.run(['git', 'ls-files'], cwd=source, check=True, capture_output=True,
+                           text=True).stdout.split()
+    for name in files:
+        os.makedirs(os.path.join(tree, os.path.dirname(name)), exist_ok=True)
+        here, there = os.path.join(source, name), os.path.join(tree, name)
+        # A fresh time on every changed file: a kept build must not take a
+        # mutant's object for the file's.
+        if not os.path.exists(there) or open(here, 'rb').read() != open(there, 'rb').read():
+            shutil.copyfile(here, there)
+            shutil.copymode(here, there)
+
+    presets = ['default'] + (['asan'] if args.asan else [])
+    for preset in presets:
+        if not run(['cmake', '--preset', preset], tree) or not suite_passes(tree, preset):
+            sys.exit(f'mutants: the unchanged tree does not pass preset {preset}')
+
+    caught, survived, stale = [], [], []
+    for path, snippet, replacement, what in MUTANTS:
+        if args.only and not any(only in path + snippet + what for only in args.only):
+            continue
+        full = os.path.join(tree, path)
+        original = ''
+        if os.path.exists(full):
+            with open(full) as f:
+                original = f.read()
+        if original.count(snippet) != 1:
+            stale.append((path, what))
+            print(f'stale     {path}: {what}', flush=True)
+            continue
+        with open(full, 'w') as f:
+            f.write(original.replace(snippet, replacement))
+        try:
+            by = next((p for p in presets if not suite_passes(tree, p)), None)
+        finally:
+            with open(full, 'w') as f:
+                f.write(original)
+        (caught if by else survived).append((path, what))
+        print(f'{"caught" if by else "SURVIVED"}  {path}: {what}' + (f' ({by})' if by else ''),
+              flush=True)
+
+    total = len(caught) + len(survived)
+    print(f'\nmutants: caught {len(caught)} of {total}'
+          + (f' ({100.0 * len(caught) / total:.0f} %)' if total else '')
+          + (f'; {len(stale)} stale' if stale else ''))
+    for path, what in survived:
+        print(f'  survived: {path}: {what}')
+    if not args.keep:
+        shutil.rmtree(tree)
+
+
+if __name__ == '__main__':
+    main()
