@@ -79,7 +79,8 @@ void ExpectSameBytes(const std::string& fast, const std::string& naive) {
   size_t lineStart = fast.rfind('\n', at == 0 ? 0 : at - 1);
   lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
   ADD_FAILURE() << "outputs differ at byte " << at << " (sizes " << fast.size() << " and "
-                << naive.size() << ")\n  report: " << fast.substr(lineStart, fast.find('\n', at) - lineStart)
+                << naive.size()
+                << ")\n  report: " << fast.substr(lineStart, fast.find('\n', at) - lineStart)
                 << "\n  naive:  " << naive.substr(lineStart, naive.find('\n', at) - lineStart);
 }
 
@@ -195,7 +196,9 @@ TEST(NaiveReport, AgreesWhenOwnersAreManyOrHaveLongNameLists) {
   for (uint32_t j = 0; j < kPages; ++j) {
     // Mostly private pages, alternating between keys with long lists, other
     // known keys and unknown ones.
-    uint32_t key = j % 3 == 0 ? keyOf(j / 3 % 240 * 50) : j % 3 == 1 ? keyOf(j * 7 % kProcesses) : j * 0x01000193u;
+    uint32_t key = j % 3 == 0   ? keyOf(j / 3 % 240 * 50)
+                   : j % 3 == 1 ? keyOf(j * 7 % kProcesses)
+                                : j * 0x01000193u;
     uint32_t use = j % 5 == 4 ? 2 : 0;
     entries[j] = {use | (j % 8) << 4 | (key & 0x7FFFFF) << 9, key >> 23, 0x200000 + j, j << 12};
   }

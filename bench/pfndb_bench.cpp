@@ -72,8 +72,8 @@ NativeEntry StandinLookup(const wchar_t*, const char* entryName) {
 
 // The stand-in, except that a page-frame request comes back as it was sent:
 // what SetUpPfnDatabase then costs is its own walk.
-QueryStatus PFNDB_NTAPI UnfilledPfnService(uint32_t infoClass, void* buffer,
-                                           uint32_t bufferLength, uint32_t* returnLength) {
+QueryStatus PFNDB_NTAPI UnfilledPfnService(uint32_t infoClass, void* buffer, uint32_t bufferLength,
+                                           uint32_t* returnLength) {
   if (infoClass == kSystemSuperfetchInformation && buffer != nullptr &&
       bufferLength == sizeof(SuperfetchInformation)) {
     const SuperfetchInformation* envelope = static_cast<const SuperfetchInformation*>(buffer);
@@ -140,9 +140,12 @@ void Keep(Phase* phase, int run, double seconds, uint64_t bytes) {
 
 void PrintPhase(const char* name, const Phase& phase, uint64_t pages) {
   printf("  %-34s %9.3f s", name, phase.seconds);
-  if (pages != 0 && phase.seconds > 0) printf("  %8.2f Mpages/s", pages / phase.seconds / 1e6);
-  else printf("  %17s", "");
-  if (phase.bytes != 0 && phase.seconds > 0) printf("  %9.1f MB/s", phase.bytes / phase.seconds / 1e6);
+  if (pages != 0 && phase.seconds > 0)
+    printf("  %8.2f Mpages/s", pages / phase.seconds / 1e6);
+  else
+    printf("  %17s", "");
+  if (phase.bytes != 0 && phase.seconds > 0)
+    printf("  %9.1f MB/s", phase.bytes / phase.seconds / 1e6);
   printf("\n");
   fflush(stdout);
 }
@@ -208,10 +211,11 @@ int main(int argc, char** argv) {
   SetConsoleSink(DevNullSink);
 
   const uint32_t pages = settings.pages;
-  printf("pfndb_bench: %u pages (%.2f GiB), %d processes; output to /dev/null in writes of "
-         "up to %zu KiB; best of %d (naive: %d)\n",
-         pages, pages / 262144.0, settings.processes, kSinkChunk / 1024, settings.repeat,
-         settings.naiveRepeat);
+  printf(
+      "pfndb_bench: %u pages (%.2f GiB), %d processes; output to /dev/null in writes of "
+      "up to %zu KiB; best of %d (naive: %d)\n",
+      pages, pages / 262144.0, settings.processes, kSinkChunk / 1024, settings.repeat,
+      settings.naiveRepeat);
   fflush(stdout);
 
   // ---- The program's whole dump, first, so its peak is its own. ----
@@ -251,8 +255,7 @@ int main(int argc, char** argv) {
   g_NtQuerySystemInformation = StandinNtQuerySystemInformation;
   for (int run = 0; run < settings.repeat; ++run) {
     SuperfetchInformation envelope;
-    MakeSuperfetchInformation(&envelope, kSuperfetchPfnQuery, fetched.request,
-                              fetched.requestSize);
+    MakeSuperfetchInformation(&envelope, kSuperfetchPfnQuery, fetched.request, fetched.requestSize);
     uint32_t returnLength = 0;
     Clock::time_point start = Clock::now();
     QueryStatus status = StandinQuery(machine, kSystemSuperfetchInformation, &envelope,
@@ -308,8 +311,9 @@ int main(int argc, char** argv) {
   // buffer that is written, which this does at memcpy speed.
   std::vector<char> prepared(kSinkChunk);
   {
-    const char line[] = "0000000100abc000 Active  list  Process Private  svchost.exe  "
-                        "000000000012F000 \n";
+    const char line[] =
+        "0000000100abc000 Active  list  Process Private  svchost.exe  "
+        "000000000012F000 \n";
     for (size_t i = 0; i < prepared.size(); ++i) prepared[i] = line[i % (sizeof(line) - 1)];
   }
   for (int run = 0; run < settings.repeat; ++run) {
@@ -354,12 +358,12 @@ int main(int argc, char** argv) {
   }
   const double mib = 1024.0 * 1024.0;
   const double requestMiB = fetched.requestSize / mib;
-  printf("machine: %d ranges, %u entries printed, request %.1f MiB; process-private pages "
-         "%.1f %% (%.1f %% with a named owner)\n",
-         fetched.ranges->rangeCount, entries, requestMiB, 100.0 * privatePages / entries,
-         100.0 * namedPages / entries);
-  printf("report: %llu bytes, %.1f bytes a line\n",
-         static_cast<unsigned long long>(report.bytes),
+  printf(
+      "machine: %d ranges, %u entries printed, request %.1f MiB; process-private pages "
+      "%.1f %% (%.1f %% with a named owner)\n",
+      fetched.ranges->rangeCount, entries, requestMiB, 100.0 * privatePages / entries,
+      100.0 * namedPages / entries);
+  printf("report: %llu bytes, %.1f bytes a line\n", static_cast<unsigned long long>(report.bytes),
          static_cast<double>(report.bytes) / (entries + 1));
   printf("\nphase (best run)\n");
   PrintPhase("pfndb -p, whole dump", dump, entries);
@@ -384,12 +388,13 @@ int main(int argc, char** argv) {
   printf("report vs write limit: %.2fx its time (goal <= 3x); vs write(2) alone: %.0fx\n", cost,
          report.seconds / bareWrite.seconds);
   double peakMiB = dumpPeakKiB / 1024.0;
-  printf("peak resident during the dump: %.1f MiB%s (resident before it %.1f MiB; whole "
-         "bench %.1f MiB); goal <= %.1f MiB\n",
-         peakMiB, peakIsOwn ? "" : " (process peak)", residentBefore / 1024.0,
-         overallPeakKiB / 1024.0, requestMiB + 64);
-  printf("speedup_vs_naive=%.2f cost_vs_limit=%.2f peak_mib=%.1f request_mib=%.1f\n", speedup,
-         cost, peakMiB, requestMiB);
+  printf(
+      "peak resident during the dump: %.1f MiB%s (resident before it %.1f MiB; whole "
+      "bench %.1f MiB); goal <= %.1f MiB\n",
+      peakMiB, peakIsOwn ? "" : " (process peak)", residentBefore / 1024.0, overallPeakKiB / 1024.0,
+      requestMiB + 64);
+  printf("speedup_vs_naive=%.2f cost_vs_limit=%.2f peak_mib=%.1f request_mib=%.1f\n", speedup, cost,
+         peakMiB, requestMiB);
   fflush(stdout);
 
   Release(&fetched);

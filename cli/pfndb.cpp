@@ -56,14 +56,9 @@ int RunPfndb(int argumentCount, wchar_t* commandLine) {
       ConsoleWPrintf(L"%s \n", kWarrantyText);
       ConsoleWPrintf(L"%s \n", kLiabilityText);
       return 0;
-    case ModeConditions:
-      ConsoleWPrintf(L"%s \n", kConditionsText);
-      return 0;
-    case ModeUsage:
-      ConsoleWPrintf(L"usage: %s -p Dump Pfn Database \n", programToken);
-      return 0;
-    case ModeDumpPfn:
-      break;
+    case ModeConditions: ConsoleWPrintf(L"%s \n", kConditionsText); return 0;
+    case ModeUsage: ConsoleWPrintf(L"usage: %s -p Dump Pfn Database \n", programToken); return 0;
+    case ModeDumpPfn: break;
   }
   return DumpPfnDatabase();
 }

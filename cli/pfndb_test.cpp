@@ -54,8 +54,8 @@ void ScriptDump(ScriptedService* service, int steps) {
     pfn.fill = FillEntries;
     service->Answer(pfn);
   }
-  std::vector<SourceSpec> sources = {{2, 0x2c0, 0x1a, "init"}, {1, 0x2c0, 1, "pool"},
-                                     {2, 0x4, 0x10, "System"}};
+  std::vector<SourceSpec> sources = {
+      {2, 0x2c0, 0x1a, "init"}, {1, 0x2c0, 1, "pool"}, {2, 0x4, 0x10, "System"}};
   if (steps-- > 0) service->AnswerStatus(kTooSmall, 8 + 48 * 3);
   if (steps-- > 0) service->AnswerBytes(0, 8 + 48 * 3, SourcesAnswer(3, sources));
 }
@@ -181,10 +181,9 @@ TEST(RunPfndb, EachAllocationInTurnFailsAtItsOwnStep) {
   // A clean run names the allocations the dump makes, in order.
   NumberedRun clean = RunFailingAllocation(-1, ScriptWholeDump);
   ASSERT_EQ(clean.status, 0);
-  const std::vector<HeapSite> order = {kHeapSiteMemoryRanges, kHeapSitePfnRequest,
-                                       kHeapSitePrivateSources, kHeapSiteNameRecord,
-                                       kHeapSiteNameRecord,     kHeapSiteNameIndex,
-                                       kHeapSiteNameIndex};
+  const std::vector<HeapSite> order = {
+      kHeapSiteMemoryRanges, kHeapSitePfnRequest, kHeapSitePrivateSources, kHeapSiteNameRecord,
+      kHeapSiteNameRecord,   kHeapSiteNameIndex,  kHeapSiteNameIndex};
   ASSERT_EQ(clean.sites, order);
   EXPECT_EQ(clean.leaked, 0);
 
@@ -203,8 +202,9 @@ TEST(RunPfndb, EachAllocationInTurnFailsAtItsOwnStep) {
       // first name record: no process printed
       twoProbes + "cannot allocate memory\nSetup Process Name Database failed ...\n",
       // second and last: the first is printed, then kept until the end
-      twoProbes + "Client ID 2C0 Name: init \nsize 1a\n"
-                  "cannot allocate memory\nSetup Process Name Database failed ...\n",
+      twoProbes +
+          "Client ID 2C0 Name: init \nsize 1a\n"
+          "cannot allocate memory\nSetup Process Name Database failed ...\n",
   };
   for (size_t k = 0; k < order.size(); ++k) {
     NumberedRun run = RunFailingAllocation(static_cast<int>(k), ScriptWholeDump);
@@ -225,9 +225,9 @@ namespace {
 // Six processes, of which the fetch names four; the probe reports all.
 void ScriptManyProcesses(ScriptedService* service) {
   ScriptDump(service, 4);
-  std::vector<SourceSpec> sources = {{2, 0x10, 1, "one"},   {3, 0x11, 2, "Session"},
-                                     {2, 0x12, 3, "two"},   {2, 0x13, 4, "three"},
-                                     {1, 0x14, 5, "Pool"},  {2, 0x2c0, 6, "four"}};
+  std::vector<SourceSpec> sources = {{2, 0x10, 1, "one"},  {3, 0x11, 2, "Session"},
+                                     {2, 0x12, 3, "two"},  {2, 0x13, 4, "three"},
+                                     {1, 0x14, 5, "Pool"}, {2, 0x2c0, 6, "four"}};
   service->AnswerStatus(kTooSmall, 8 + 48 * 6);
   service->AnswerBytes(0, 8 + 48 * 6, SourcesAnswer(6, sources));
 }
@@ -274,9 +274,9 @@ void ScriptProbeHoldsTheAnswer(ScriptedService* service) {
 TEST(RunPfndb, TheRecordOfAFullProbeAnswerCanFailCleanly) {
   NumberedRun clean = RunFailingAllocation(-1, ScriptProbeHoldsTheAnswer);
   ASSERT_EQ(clean.status, 0);
-  ASSERT_EQ(clean.sites, (std::vector<HeapSite>{kHeapSiteMemoryRanges, kHeapSitePfnRequest,
-                                                kHeapSiteNameRecord, kHeapSiteNameIndex,
-                                                kHeapSiteNameIndex}));
+  ASSERT_EQ(clean.sites,
+            (std::vector<HeapSite>{kHeapSiteMemoryRanges, kHeapSitePfnRequest, kHeapSiteNameRecord,
+                                   kHeapSiteNameIndex, kHeapSiteNameIndex}));
   NumberedRun run = RunFailingAllocation(2, ScriptProbeHoldsTheAnswer);
   EXPECT_EQ(run.status, -1);
   EXPECT_EQ(run.output, std::string(kBanner) +
@@ -300,7 +300,8 @@ TEST(RunPfndb, FixedTextsAndUsage) {
   // The quoted path splits at its space; its second half takes the only
   // slot the count allows, so -p is never examined.
   EXPECT_EQ(out, "\"C:\\My  Copyright (C) 2026 The pfndb authors \n" +
-                     std::string(kBanner).substr(strlen("pfndb  Copyright (C) 2026 The pfndb authors \n")) +
+                     std::string(kBanner).substr(
+                         strlen("pfndb  Copyright (C) 2026 The pfndb authors \n")) +
                      "usage: \"C:\\My -p Dump Pfn Database \n");
 
   EXPECT_EQ(RunCaptured(2, L"pfndb -w", &out), 0);

@@ -79,18 +79,13 @@ int DiscardSink(const char* bytes, size_t count) {
 
 bool FailAllocation(HeapSite site) {
   switch (site) {
-    case kHeapSiteMemoryRanges:
-      return (g_failSites & 1) != 0 || g_lastReturnLength > kMaxBlock;
+    case kHeapSiteMemoryRanges: return (g_failSites & 1) != 0 || g_lastReturnLength > kMaxBlock;
     case kHeapSitePfnRequest:
       return (g_failSites & 2) != 0 || (uint64_t{g_highestPage} + 7) * 16 > kMaxBlock;
-    case kHeapSitePrivateSources:
-      return (g_failSites & 4) != 0 || g_lastReturnLength > kMaxBlock;
-    case kHeapSiteNameRecord:
-      return (g_failSites & 8) != 0 && g_nameRecords++ == g_failName;
-    case kHeapSiteNameIndex:
-      return (g_failSites & (0x10 << (g_indexBlocks++ & 1))) != 0;
-    case kHeapSiteOther:
-      break;
+    case kHeapSitePrivateSources: return (g_failSites & 4) != 0 || g_lastReturnLength > kMaxBlock;
+    case kHeapSiteNameRecord: return (g_failSites & 8) != 0 && g_nameRecords++ == g_failName;
+    case kHeapSiteNameIndex: return (g_failSites & (0x10 << (g_indexBlocks++ & 1))) != 0;
+    case kHeapSiteOther: break;
   }
   return false;
 }

@@ -36,13 +36,12 @@ inline uint32_t TakeU32(FuzzInput* in) {
 
 // A broken promise of the program is a finding: say which, then abort so
 // libFuzzer keeps the input that showed it.
-#define FUZZ_REQUIRE(condition)                                                     \
-  do {                                                                              \
-    if (!(condition)) {                                                             \
-      fprintf(stderr, "%s:%d: fuzz invariant failed: %s\n", __FILE__, __LINE__,     \
-              #condition);                                                          \
-      abort();                                                                      \
-    }                                                                               \
+#define FUZZ_REQUIRE(condition)                                                              \
+  do {                                                                                       \
+    if (!(condition)) {                                                                      \
+      fprintf(stderr, "%s:%d: fuzz invariant failed: %s\n", __FILE__, __LINE__, #condition); \
+      abort();                                                                               \
+    }                                                                                        \
   } while (0)
 
 #endif  // PFNDB_FUZZ_FUZZ_INPUT_H_

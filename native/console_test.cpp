@@ -16,8 +16,14 @@ TEST(Console, WideAndNarrowShareOneStreamInCallOrder) {
 
 TEST(Console, WideCharactersBecomeBytesOfTheSameValue) {
   ConsoleCapture capture;
-  const wchar_t text[] = {L'C', L'a', L'f', static_cast<wchar_t>(0xE9), static_cast<wchar_t>(0xFF),
-                          static_cast<wchar_t>(0x100), static_cast<wchar_t>(0x20AC), L'\0'};
+  const wchar_t text[] = {L'C',
+                          L'a',
+                          L'f',
+                          static_cast<wchar_t>(0xE9),
+                          static_cast<wchar_t>(0xFF),
+                          static_cast<wchar_t>(0x100),
+                          static_cast<wchar_t>(0x20AC),
+                          L'\0'};
   ConsoleWPrintf(L"%s|", text);
   ConsolePrintf("%s", "\xE9\xFF");
   EXPECT_EQ(capture.Take(), "Caf\xE9\xFF??|\xE9\xFF");

@@ -10,9 +10,7 @@ HeapFailureHook g_failureHook = nullptr;
 int64_t g_runtimeBlocks = 0;
 int64_t g_processBlocks = 0;
 
-bool FailOnPurpose(HeapSite site) {
-  return g_failureHook != nullptr && g_failureHook(site);
-}
+bool FailOnPurpose(HeapSite site) { return g_failureHook != nullptr && g_failureHook(site); }
 
 void* Count(void* block, int64_t* blocks) {
   if (block != nullptr) ++*blocks;

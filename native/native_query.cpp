@@ -16,8 +16,8 @@ NativeEntryLookup g_lookup = LookupNativeEntry;
 }  // namespace
 
 int InitNativeQuery() {
-  RtlAdjustPrivilegeFn adjust = NativeEntryCast<RtlAdjustPrivilegeFn>(
-      g_lookup(kNtdll, "RtlAdjustPrivilege"));
+  RtlAdjustPrivilegeFn adjust =
+      NativeEntryCast<RtlAdjustPrivilegeFn>(g_lookup(kNtdll, "RtlAdjustPrivilege"));
   if (adjust == nullptr) {
     ConsoleWPrintf(L"cannot get adjust priviledge function pointer\n");
     return -1;
@@ -26,8 +26,8 @@ int InitNativeQuery() {
   adjust(kSeProfileSingleProcessPrivilege, 1, 0, &g_privilegeWasEnabled);
   adjust(kSeDebugPrivilege, 1, 0, &g_privilegeWasEnabled);
 
-  g_NtQuerySystemInformation = NativeEntryCast<NtQuerySystemInformationFn>(
-      g_lookup(kNtdll, "NtQuerySystemInformation"));
+  g_NtQuerySystemInformation =
+      NativeEntryCast<NtQuerySystemInformationFn>(g_lookup(kNtdll, "NtQuerySystemInformation"));
   if (g_NtQuerySystemInformation == nullptr) {
     ConsoleWPrintf(L"cannot get access to NtQueryInformation\n");
     ConsoleWPrintf(L"cannot initialize NtQuery pointer\n");

@@ -22,8 +22,8 @@ int GetMemoryRanges(uint32_t* requestSize, MemoryRangeInfo** ranges) {
   SystemBasicInformation basic;
   memset(&basic, 0, sizeof(basic));
   uint32_t basicLength = 0;
-  QueryStatus status = g_NtQuerySystemInformation(kSystemBasicInformation, &basic,
-                                                  sizeof(basic), &basicLength);
+  QueryStatus status =
+      g_NtQuerySystemInformation(kSystemBasicInformation, &basic, sizeof(basic), &basicLength);
   if (status != kStatusSuccess) {
     ConsoleWPrintf(L"NativeQueryBasicInformation failed %x\n", static_cast<unsigned>(status));
     return -1;

@@ -197,8 +197,8 @@ TEST(RangeWalk, VisitsEveryRangeAsFirstPageAndCount) {
   std::vector<uint8_t> image = RangesAnswer(4, {{1, 2}, {10, 0}, {20, 3}, {0xFFFFFFFE, 5}});
   const MemoryRangeInfo* info = reinterpret_cast<const MemoryRangeInfo*>(image.data());
   // An empty range yields nothing; the last stops at page 0xFFFFFFFF.
-  EXPECT_EQ(Walk(info), (std::vector<std::pair<uint32_t, uint32_t>>{
-                            {1, 2}, {20, 3}, {0xFFFFFFFE, 2}}));
+  EXPECT_EQ(Walk(info),
+            (std::vector<std::pair<uint32_t, uint32_t>>{{1, 2}, {20, 3}, {0xFFFFFFFE, 2}}));
   EXPECT_EQ(RangeWalkPageCount(info), 7u);
 }
 

@@ -91,7 +91,8 @@ inline const PfnEntry* PfnEntries(const PfnRequest* request) {
 
 // Entries a request of requestSize bytes has room for.
 inline uint32_t PfnRequestCapacity(uint32_t requestSize) {
-  return requestSize < sizeof(PfnRequest) ? 0 : (requestSize - sizeof(PfnRequest)) / sizeof(PfnEntry);
+  return requestSize < sizeof(PfnRequest) ? 0
+                                          : (requestSize - sizeof(PfnRequest)) / sizeof(PfnEntry);
 }
 
 // Entries the walk writes into (and the report reads from) a request of

@@ -6,8 +6,7 @@
 int SetUpPfnDatabase(uint32_t requestSize, const MemoryRangeInfo* ranges, PfnRequest** request) {
   *request = nullptr;
   if (requestSize < sizeof(PfnRequest)) return -1;
-  PfnRequest* built =
-      static_cast<PfnRequest*>(ProcessHeapAlloc(requestSize, kHeapSitePfnRequest));
+  PfnRequest* built = static_cast<PfnRequest*>(ProcessHeapAlloc(requestSize, kHeapSitePfnRequest));
   if (built == nullptr) {
     ConsoleWPrintf(L"Memory allocation failed from heap\n");
     return -1;

@@ -34,8 +34,8 @@ void ProcessNameListRelease(ProcessNameList* list) {
 
 int MakeProcessNameRecord(const PrivateSourceRecord* source, ProcessNameRecord** record) {
   if (source->sourceType != kPrivateSourceProcess) return 0;
-  ProcessNameRecord* made =
-      static_cast<ProcessNameRecord*>(RuntimeMalloc(sizeof(ProcessNameRecord), kHeapSiteNameRecord));
+  ProcessNameRecord* made = static_cast<ProcessNameRecord*>(
+      RuntimeMalloc(sizeof(ProcessNameRecord), kHeapSiteNameRecord));
   if (made == nullptr) {
     ConsolePrintf("cannot allocate memory\n");
     return 1;

@@ -50,10 +50,13 @@ bool FailSome(HeapSite site) {
 TEST(SetupProcessNameDatabase, KeepsProcessesInServiceOrderAndSkipsOtherSources) {
   ScriptedService service;
   ConsoleCapture capture;
-  std::vector<SourceSpec> sources = {
-      {1, 0x10, 1, "PagedPool"}, {2, 0x2c0, 0x1a, "init"},     {3, 0x11, 1, "Session"},
-      {2, 0x508, 0x148, "explorer.exe"}, {2, 0x53c, 0xc6, "SearchIndexer.exe"},
-      {2, 0x2c0, 0x2, "twin"},  {0, 0x12, 1, "Other"}};
+  std::vector<SourceSpec> sources = {{1, 0x10, 1, "PagedPool"},
+                                     {2, 0x2c0, 0x1a, "init"},
+                                     {3, 0x11, 1, "Session"},
+                                     {2, 0x508, 0x148, "explorer.exe"},
+                                     {2, 0x53c, 0xc6, "SearchIndexer.exe"},
+                                     {2, 0x2c0, 0x2, "twin"},
+                                     {0, 0x12, 1, "Other"}};
   service.AnswerStatus(kTooSmall, BytesFor(sources.size()));
   service.AnswerBytes(0, BytesFor(sources.size()), SourcesAnswer(7, sources));
   Names names;

@@ -6,7 +6,7 @@ const wchar_t* const PageListNames[8] = {
 };
 
 const wchar_t* const PageUseNames[12] = {
-    L"Process Private", L"Mem mapped", L"PF mem mapped",   L"Page tabke",
-    L"Paged Pool",      L"Non paged pool", L"System pte",  L"Session private",
-    L"metafile",        L"AWE",        L"Kernel Locked",   L"Kernel stack",
+    L"Process Private", L"Mem mapped",   L"PF mem mapped",   L"Page tabke", L"Paged Pool",
+    L"Non paged pool",  L"System pte",   L"Session private", L"metafile",   L"AWE",
+    L"Kernel Locked",   L"Kernel stack",
 };

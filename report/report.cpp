@@ -95,8 +95,8 @@ inline EntryDigits DigitsOf(uint64_t numbers) {
   const uint64_t swapped = __builtin_bswap64(numbers);
   const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&swapped));
   const __m128i low = _mm_set1_epi8(0x0F);
-  const __m128i nibbles = _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(bytes, 4), low),
-                                            _mm_and_si128(bytes, low));
+  const __m128i nibbles =
+      _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(bytes, 4), low), _mm_and_si128(bytes, low));
   // Past '9' the letters start 7 ('A') or 39 ('a') characters further on.
   const __m128i letterSteps = _mm_set_epi8(39, 39, 39, 39, 39, 39, 39, 39, 7, 7, 7, 7, 7, 7, 7, 7);
   const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), letterSteps);
@@ -221,8 +221,7 @@ void ChooseHash(const uint32_t* keys, uint32_t count, uint32_t* seen, NameIndex*
   const uint32_t attempts = (1u << 18) / (count + 1);
   const uint32_t perSize = attempts < 4 ? 4 : attempts > 256 ? 256 : attempts;
   uint32_t bestShared = UINT32_MAX;
-  for (uint32_t extra = 0; extra < 3 && bits + extra <= kMostSlotBits && bestShared != 0;
-       ++extra) {
+  for (uint32_t extra = 0; extra < 3 && bits + extra <= kMostSlotBits && bestShared != 0; ++extra) {
     const uint32_t size = uint32_t{1} << (bits + extra);
     memset(seen, 0, size * sizeof(uint32_t));
     for (uint32_t attempt = 0; attempt < perSize && bestShared != 0; ++attempt) {
@@ -352,8 +351,8 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
 
   // The largest table tried holds the marks while the hash is chosen.
   const uint32_t mostBits = SlotBitsFor(keyCount) + 2;
-  const size_t slotRoom =
-      sizeof(NameIndex::Slot) << (mostBits < kMostSlotBits ? mostBits : kMostSlotBits);
+  const size_t slotRoom = sizeof(NameIndex::Slot)
+                          << (mostBits < kMostSlotBits ? mostBits : kMostSlotBits);
   NameIndex::Slot* slots =
       static_cast<NameIndex::Slot*>(RuntimeMalloc(slotRoom, kHeapSiteNameIndex));
   if (slots == nullptr) {
@@ -367,8 +366,8 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   for (uint32_t k = 0; k < keyCount; ++k) {
     const NameIndex::Group* group = FindGroup(groups, groupBits, keys[k]);
     NameIndex::Slot& slot = slots[SlotOf(group->key, index->multiplier, index->shift)];
-    bool common = slot.names == 0 && group->length <= kShortNamesWidth &&
-                  group->offset < (1u << 24);
+    bool common =
+        slot.names == 0 && group->length <= kShortNamesWidth && group->offset < (1u << 24);
     slot.key = group->key;
     slot.names = common ? group->offset << 8 | group->length : NameIndex::kUncommon;
   }

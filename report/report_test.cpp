@@ -93,8 +93,9 @@ TEST(PrintPfnDatabase, UsesWithoutANameAreNoValueAndNeverLookedUp) {
 
 TEST(PrintPfnDatabase, UnknownOwnerOrEmptyListPrintsNoName) {
   Database empty({{7, 6, 0, 0x2c0, 0x1000, 0}});
-  EXPECT_EQ(empty.Print(), std::string(kHeader) +
-                               "0000000000007000 Active  list  Process Private  0000000000001000 \n");
+  EXPECT_EQ(
+      empty.Print(),
+      std::string(kHeader) + "0000000000007000 Active  list  Process Private  0000000000001000 \n");
   Database other({{7, 6, 0, 0x2c4, 0x1000, 0}});
   other.AddName(0x2c0, "init");
   EXPECT_EQ(other.Print(), empty.Print());
@@ -111,13 +112,17 @@ TEST(PrintPfnDatabase, EveryRecordWithTheKeyPrintsInListOrder) {
 }
 
 TEST(PrintPfnDatabase, KeyTakesBit23FromWord1AndIgnoresItsHigherBits) {
-  Database db({{1, 6, 0, 0x00800a3c, 0x3000, 0}, {2, 6, 0, 0x00800a3c, 0x3000, 0xFFFFFE00},
-               {3, 6, 0, 0x00000a3c, 0x3000, 0}, {4, 6, 0, 0xFF000a3c, 0x3000, 0}});
+  Database db({{1, 6, 0, 0x00800a3c, 0x3000, 0},
+               {2, 6, 0, 0x00800a3c, 0x3000, 0xFFFFFE00},
+               {3, 6, 0, 0x00000a3c, 0x3000, 0},
+               {4, 6, 0, 0xFF000a3c, 0x3000, 0}});
   db.AddName(0x00800a3c, "wmiprvse.exe");
   db.AddName(0xFF000a3c, "high");
   std::string out = db.Print();
-  EXPECT_NE(out.find("0000000000001000 Active  list  Process Private  wmiprvse.exe  "), std::string::npos);
-  EXPECT_NE(out.find("0000000000002000 Active  list  Process Private  wmiprvse.exe  "), std::string::npos);
+  EXPECT_NE(out.find("0000000000001000 Active  list  Process Private  wmiprvse.exe  "),
+            std::string::npos);
+  EXPECT_NE(out.find("0000000000002000 Active  list  Process Private  wmiprvse.exe  "),
+            std::string::npos);
   EXPECT_NE(out.find("0000000000003000 Active  list  Process Private  0000"), std::string::npos);
   EXPECT_NE(out.find("0000000000004000 Active  list  Process Private  high  "), std::string::npos);
 }
@@ -184,7 +189,8 @@ TEST(PrintPfnDatabase, EveryOwnerIsFoundAmongThousandsOfProcesses) {
     at = end + 1;
     std::string names;
     if (j + 2 < pages.size()) names = " n" + std::to_string(7 * j) + " ";
-    std::string fields = j + 1 == pages.size() ? "Active  list  Paged Pool " : "Active  list  Process Private ";
+    std::string fields =
+        j + 1 == pages.size() ? "Active  list  Paged Pool " : "Active  list  Process Private ";
     EXPECT_EQ(line.substr(17, line.size() - 17 - 18), fields + names) << "line " << j;
   }
   EXPECT_EQ(at, out.size());
@@ -239,7 +245,8 @@ TEST(PrintPfnDatabase, LongOwnerListsAcrossBufferBoundaries) {
     std::string line = out.substr(at, end - at);
     const uint32_t j = static_cast<uint32_t>(lines++);
     std::string names = j % 3 == 2 ? "" : j % 2 == 0 ? longNames : " a ";
-    std::string fields = j % 3 == 2 ? "Active  list  Paged Pool " : "Active  list  Process Private ";
+    std::string fields =
+        j % 3 == 2 ? "Active  list  Paged Pool " : "Active  list  Process Private ";
     ASSERT_EQ(line.size(), 17 + fields.size() + names.size() + 18) << "line " << j << ": " << line;
     EXPECT_EQ(line.substr(17, fields.size() + names.size()), fields + names) << "line " << j;
     at = end + 1;

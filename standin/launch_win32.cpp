@@ -80,8 +80,8 @@ int RunRemote(HANDLE process, uintptr_t start, uintptr_t parameter, DWORD* resul
   HANDLE thread = CreateRemoteThread(process, nullptr, 0, routine,
                                      reinterpret_cast<void*>(parameter), 0, nullptr);
   if (thread == nullptr) return Fail("cannot start a thread in the program");
-  bool finished = WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0 &&
-                  GetExitCodeThread(thread, result);
+  bool finished =
+      WaitForSingleObject(thread, INFINITE) == WAIT_OBJECT_0 && GetExitCodeThread(thread, result);
   CloseHandle(thread);
   return finished ? 0 : Fail("a thread in the program did not finish");
 }
@@ -136,15 +136,16 @@ int Redirect(HANDLE process, LaunchBlock* block, uintptr_t remote) {
 int Launch(const wchar_t* machinePath, const wchar_t* programPath, DWORD* exitCode) {
   HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       sizeof(LaunchBlock), nullptr);
-  LaunchBlock* block = section == nullptr ? nullptr : static_cast<LaunchBlock*>(
-      MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, sizeof(LaunchBlock)));
+  LaunchBlock* block = section == nullptr
+                           ? nullptr
+                           : static_cast<LaunchBlock*>(
+                                 MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, sizeof(LaunchBlock)));
   if (block == nullptr) return Fail("cannot make the launch block");
   wchar_t self[kLaunchPathChars];
   wchar_t program[kLaunchPathChars];
   DWORD selfLength = GetModuleFileNameW(nullptr, self, kLaunchPathChars);
   wchar_t* slash = selfLength < kLaunchPathChars ? wcsrchr(self, L'\\') : nullptr;
-  if (slash == nullptr || !FullPath(machinePath, block->machine) ||
-      !FullPath(programPath, program))
+  if (slash == nullptr || !FullPath(machinePath, block->machine) || !FullPath(programPath, program))
     return Fail("cannot resolve a path");
   wcscpy(slash + 1, L"pfndb_redirect.dll");
   if (!FullPath(self, block->redirector)) return Fail("cannot resolve a path");

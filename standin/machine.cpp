@@ -116,7 +116,8 @@ void BuildOwners(StandinMachine* machine) {
   // About one private page in twenty belongs to a process without a record.
   size_t unknown = machine->privateOwners.size() / 20 + 1;
   for (size_t i = 0; i < unknown; ++i)
-    machine->privateOwners.push_back(kExitedKeys[i % (sizeof(kExitedKeys) / sizeof(kExitedKeys[0]))]);
+    machine->privateOwners.push_back(
+        kExitedKeys[i % (sizeof(kExitedKeys) / sizeof(kExitedKeys[0]))]);
 }
 
 // Every value of a page follows from its number alone.
@@ -191,7 +192,8 @@ QueryStatus AnswerBasic(const StandinMachine& machine, void* buffer, uint32_t bu
   uint32_t lowest = UINT32_MAX, highest = 0, total = 0;
   for (const PhysicalRange& range : machine.ranges) {
     if (range.firstPage < lowest) lowest = range.firstPage;
-    if (range.firstPage + range.pageCount - 1 > highest) highest = range.firstPage + range.pageCount - 1;
+    if (range.firstPage + range.pageCount - 1 > highest)
+      highest = range.firstPage + range.pageCount - 1;
     total += range.pageCount;
   }
   basic.timerResolution = 156250;
@@ -289,7 +291,8 @@ StandinMachine* StandinCreateMachine(uint32_t pages, int processes) {
   // request sized from the highest page.
   if (middle > 0x100000 - 0xC0000) middle = 0x100000 - 0xC0000;
   uint32_t above = rest - below - middle;
-  const PhysicalRange candidate[] = {{0x1, low}, {0x100, below}, {0xC0000, middle}, {0x100000, above}};
+  const PhysicalRange candidate[] = {
+      {0x1, low}, {0x100, below}, {0xC0000, middle}, {0x100000, above}};
   for (const PhysicalRange& range : candidate) {
     if (range.pageCount == 0) continue;
     if (uint64_t{range.firstPage} + range.pageCount > (uint64_t{1} << 32)) {
@@ -306,7 +309,8 @@ StandinMachine* StandinCreateMachine(uint32_t pages, int processes) {
     if (source.weight == 0) source.weight = 1;
     machine->sources.push_back(source);
   }
-  if (machine->sources.empty()) machine->sources.push_back({kPrivateSourceProcess, 0x4, "System", 1});
+  if (machine->sources.empty())
+    machine->sources.push_back({kPrivateSourceProcess, 0x4, "System", 1});
   BuildOwners(machine);
   return machine;
 }
@@ -400,7 +404,8 @@ QueryStatus StandinQuery(const StandinMachine* machine, uint32_t infoClass, void
   switch (envelope->subClass) {
     case kSuperfetchMemoryRangesQuery: return AnswerRanges(*machine, envelope, returnLength);
     case kSuperfetchPfnQuery: return AnswerPfn(*machine, envelope, returnLength);
-    case kSuperfetchPrivateSourceQuery: return AnswerPrivateSources(*machine, envelope, returnLength);
+    case kSuperfetchPrivateSourceQuery:
+      return AnswerPrivateSources(*machine, envelope, returnLength);
     default: return kStatusInvalidInfoClass;
   }
 }

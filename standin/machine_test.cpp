@@ -51,8 +51,7 @@ TEST(StandinMachine, DefaultMachineLooksLikeAPc) {
   EXPECT_GE(dump.ranges->rangeCount, 4);
   bool above4GiB = false;
   const PhysicalRange* ranges = MemoryRanges(dump.ranges);
-  for (int k = 0; k < dump.ranges->rangeCount; ++k)
-    above4GiB |= ranges[k].firstPage >= 0x100000;
+  for (int k = 0; k < dump.ranges->rangeCount; ++k) above4GiB |= ranges[k].firstPage >= 0x100000;
   EXPECT_TRUE(above4GiB);
   uint64_t megabytes = RangeWalkPageCount(dump.ranges) * 4096 / (1 << 20);
   EXPECT_GE(megabytes, 200u);
@@ -69,7 +68,7 @@ TEST(StandinMachine, DefaultMachineLooksLikeAPc) {
   }
   EXPECT_GE(processes, 25);
   EXPECT_LT(keys.size(), static_cast<size_t>(processes));  // a shared key
-  EXPECT_EQ(keys.count(0x00800a3c), 1u);                    // key bit 23
+  EXPECT_EQ(keys.count(0x00800a3c), 1u);                   // key bit 23
   EXPECT_NE(dump.messages.find("Name: SearchIndexe \n"), std::string::npos);
 
   std::set<uint32_t> lists, uses;
@@ -135,7 +134,8 @@ TEST(StandinMachine, LargeMachinesHaveEveryPageOnce) {
     uint64_t total = 0, highest = 0;
     for (int k = 0; k < info->rangeCount; ++k) {
       total += ranges[k].pageCount;
-      highest = std::max<uint64_t>(highest, uint64_t{ranges[k].firstPage} + ranges[k].pageCount - 1);
+      highest =
+          std::max<uint64_t>(highest, uint64_t{ranges[k].firstPage} + ranges[k].pageCount - 1);
       if (k > 0) {
         EXPECT_GE(ranges[k].firstPage, uint64_t{ranges[k - 1].firstPage} + ranges[k - 1].pageCount)
             << pages << " pages, range " << k;
@@ -205,7 +205,8 @@ TEST(StandinMachine, LaterTheLeakersHoldPagesTakenFromFreeAndStandby) {
   std::string reason;
   ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "1", &later, &reason), 0);
   Dumped before(StandinDefaultMachine());
-  std::vector<PfnEntry> a(PfnEntries(before.request), PfnEntries(before.request) + before.entries());
+  std::vector<PfnEntry> a(PfnEntries(before.request),
+                          PfnEntries(before.request) + before.entries());
   {
     Dumped after(later);
     ASSERT_EQ(after.entries(), a.size());

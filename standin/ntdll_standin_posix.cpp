@@ -9,16 +9,15 @@
 extern "C" {
 
 __attribute__((visibility("default"))) int32_t NtQuerySystemInformation(uint32_t infoClass,
-                                                                         void* buffer,
-                                                                         uint32_t bufferLength,
-                                                                         uint32_t* returnLength) {
+                                                                        void* buffer,
+                                                                        uint32_t bufferLength,
+                                                                        uint32_t* returnLength) {
   return StandinModuleQuery(infoClass, buffer, bufferLength, returnLength);
 }
 
 // There are no privileges to grant here; report each as newly enabled.
-__attribute__((visibility("default"))) int32_t RtlAdjustPrivilege(uint32_t, uint8_t enable,
-                                                                   uint8_t,
-                                                                   uint8_t* wasEnabled) {
+__attribute__((visibility("default"))) int32_t RtlAdjustPrivilege(uint32_t, uint8_t enable, uint8_t,
+                                                                  uint8_t* wasEnabled) {
   if (wasEnabled != nullptr) *wasEnabled = enable ? 0 : 1;
   return 0;
 }

@@ -10,16 +10,15 @@
 
 extern "C" {
 
-__declspec(dllexport) QueryStatus PFNDB_NTAPI NtQuerySystemInformation(uint32_t infoClass,
-                                                                       void* buffer,
-                                                                       uint32_t bufferLength,
-                                                                       uint32_t* returnLength) {
+__declspec(dllexport) QueryStatus PFNDB_NTAPI
+    NtQuerySystemInformation(uint32_t infoClass, void* buffer, uint32_t bufferLength,
+                             uint32_t* returnLength) {
   return StandinModuleQuery(infoClass, buffer, bufferLength, returnLength);
 }
 
 // There are no privileges to grant here; report each as newly enabled.
-__declspec(dllexport) QueryStatus PFNDB_NTAPI RtlAdjustPrivilege(uint32_t, uint8_t enable,
-                                                                 uint8_t, uint8_t* wasEnabled) {
+__declspec(dllexport) QueryStatus PFNDB_NTAPI
+    RtlAdjustPrivilege(uint32_t, uint8_t enable, uint8_t, uint8_t* wasEnabled) {
   if (wasEnabled != nullptr) *wasEnabled = enable ? 0 : 1;
   return 0;
 }

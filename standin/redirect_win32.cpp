@@ -14,8 +14,7 @@ namespace {
 const char* const kRedirected[] = {"NtQuerySystemInformation", "RtlAdjustPrivilege"};
 
 DWORD Fail(LaunchBlock* block, const char* what, const char* name) {
-  snprintf(block->failure, sizeof(block->failure), "%s %s (error %lu)", what, name,
-           GetLastError());
+  snprintf(block->failure, sizeof(block->failure), "%s %s (error %lu)", what, name, GetLastError());
   return 1;
 }
 
@@ -53,8 +52,8 @@ extern "C" __declspec(dllexport) DWORD WINAPI PfndbRedirect(void* data) {
     DWORD protection;
     if (!VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection))
       return Fail(block, "cannot unprotect ntdll's export table at", name);
-    *slot = static_cast<DWORD>(reinterpret_cast<uintptr_t>(target) -
-                               reinterpret_cast<uintptr_t>(base));
+    *slot =
+        static_cast<DWORD>(reinterpret_cast<uintptr_t>(target) - reinterpret_cast<uintptr_t>(base));
     VirtualProtect(slot, sizeof(*slot), protection, &protection);
     if (GetProcAddress(ntdll, name) != target)
       return Fail(block, "GetProcAddress does not follow ntdll's export table for", name);

@@ -89,8 +89,8 @@ int KeysAt(const char (*texts)[16], const size_t* lengths, unsigned count, int s
   return shared;
 }
 
-void BuildFieldSet(const char (*texts)[16], const size_t* lengths, unsigned count,
-                   int spaceFollows, FieldSet* set) {
+void BuildFieldSet(const char (*texts)[16], const size_t* lengths, unsigned count, int spaceFollows,
+                   FieldSet* set) {
   memset(set, 0, sizeof(*set));
   for (unsigned k = 0; k < count; ++k) {
     set->text[k] = WordsOf(texts[k], lengths[k]);
@@ -204,9 +204,8 @@ inline int ParseHex16(const char* text, uint64_t* value) {
       _mm_or_si128(_mm_and_si128(digit, _mm_sub_epi8(raw, _mm_set1_epi8('0'))),
                    _mm_and_si128(letter, _mm_sub_epi8(lower, _mm_set1_epi8('a' - 10))));
   // Each pair of digits into one byte, the first digit high.
-  const __m128i pairs =
-      _mm_or_si128(_mm_and_si128(_mm_slli_epi16(nibbles, 4), _mm_set1_epi16(0xF0)),
-                   _mm_srli_epi16(nibbles, 8));
+  const __m128i pairs = _mm_or_si128(
+      _mm_and_si128(_mm_slli_epi16(nibbles, 4), _mm_set1_epi16(0xF0)), _mm_srli_epi16(nibbles, 8));
   uint64_t bytes;
   _mm_storel_epi64(reinterpret_cast<__m128i*>(&bytes), _mm_packus_epi16(pairs, pairs));
   *value = __builtin_bswap64(bytes);
@@ -260,8 +259,7 @@ const size_t kTail = 18;
 // reach `limit`. Returns the end of the use, or null.
 // REQUIRES: text[0 .. 49) is readable, and 16 bytes after limit.
 inline const char* ParseHead(const char* text, const char* limit, PageLine* page) {
-  if (text[16] != ' ' || ParseHex16(text, &page->address) != 0 ||
-      (page->address & 0xFFF) != 0) {
+  if (text[16] != ' ' || ParseHex16(text, &page->address) != 0 || (page->address & 0xFFF) != 0) {
     return nullptr;
   }
   const char* p = text + 17;
@@ -446,8 +444,7 @@ int DumpReaderNext(DumpReader* reader, PageLine* page) {
       continue;
     }
     if (!reader->inTable) {
-      reader->inTable =
-          length == sizeof(kDumpHeader) - 1 && memcmp(line, kDumpHeader, length) == 0;
+      reader->inTable = length == sizeof(kDumpHeader) - 1 && memcmp(line, kDumpHeader, length) == 0;
       continue;
     }
     if (ParsePageLine(line, length, page) != 0) {

@@ -19,9 +19,9 @@ extern const char kDumpHeader[];
 // only as long as that text is; the line's 18-byte tail follows it, so
 // owner[0 .. 16) can always be read.
 struct PageLine {
-  uint64_t address;    // a multiple of 4096
-  unsigned list;       // < kListCount
-  unsigned use;        // < kUseCount
+  uint64_t address;  // a multiple of 4096
+  unsigned list;     // < kListCount
+  unsigned use;      // < kUseCount
   // Process-private pages whose key has records: the names as printed
   // ("a.exe", or "a.exe  b.exe" for two records under one key), which may be
   // empty when a record's name is. hasOwner is 0 and the text empty for a
@@ -53,13 +53,13 @@ enum DumpError {
 struct DumpReader {
   DumpReadFn read;
   void* source;
-  char* buffer;    // kDumpMaxLine bytes, owned
-  size_t begin;    // bytes not yet taken: buffer[begin .. end)
+  char* buffer;  // kDumpMaxLine bytes, owned
+  size_t begin;  // bytes not yet taken: buffer[begin .. end)
   size_t end;
-  int atEnd;       // the source has nothing more
-  int inTable;     // the header has been seen
-  int skipping;    // dropping the rest of an over-long line before the header
-  int finished;    // the table has ended
+  int atEnd;            // the source has nothing more
+  int inTable;          // the header has been seen
+  int skipping;         // dropping the rest of an over-long line before the header
+  int finished;         // the table has ended
   uint64_t lineNumber;  // of the last line taken, from 1
   DumpError error;
   uint64_t errorLine;

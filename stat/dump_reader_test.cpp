@@ -28,17 +28,15 @@ TEST(ParsePageLine, EveryListUseAndOwnerForm) {
       {"0000000000002000 Free list  No Value 0000000000000000 ", 0x2000, 1, 12, 0, ""},
       {"0000000000003000 Standby list  Page tabke  00000000C0300000 ", 0x3000, 2, 3, 0, ""},
       {"0000000000004000 Modified list  Paged Pool  00000000E1000000 ", 0x4000, 3, 4, 0, ""},
-      {"0000000000005000 Modified page l Session private  0000000000000000 ", 0x5000, 4, 7, 0,
-       ""},
+      {"0000000000005000 Modified page l Session private  0000000000000000 ", 0x5000, 4, 7, 0, ""},
       {"0000000000006000 Bad pagelist  AWE  0000000000000000 ", 0x6000, 5, 9, 0, ""},
       {"000000010000a000 Active  list  Process Private  cmd.exe  conhost.exe  0000000000401000 ",
        0x10000a000, 6, 0, 1, "cmd.exe  conhost.exe"},
-      {"fffffffffffff000 Transition list Process Private  0000000077000000 ",
-       0xfffffffffffff000, 7, 0, 0, ""},
-      {"0000000000007000 Active  list  Process Private  Caf\xE9 Man  0000000000401000 ", 0x7000,
-       6, 0, 1, "Caf\xE9 Man"},
-      {"0000000000008000 Active  list  Process Private    0000000000401000 ", 0x8000, 6, 0, 1,
-       ""},
+      {"fffffffffffff000 Transition list Process Private  0000000077000000 ", 0xfffffffffffff000, 7,
+       0, 0, ""},
+      {"0000000000007000 Active  list  Process Private  Caf\xE9 Man  0000000000401000 ", 0x7000, 6,
+       0, 1, "Caf\xE9 Man"},
+      {"0000000000008000 Active  list  Process Private    0000000000401000 ", 0x8000, 6, 0, 1, ""},
   };
   for (const Case& c : cases) {
     PageLine page;
@@ -53,14 +51,14 @@ TEST(ParsePageLine, EveryListUseAndOwnerForm) {
 
 TEST(ParsePageLine, RefusesWhatThePrinterNeverWrites) {
   const char* const lines[] = {
-      "0000000000001000 Zero list  Mem mapped  a.exe  0000000000000000 ",   // names, not private
+      "0000000000001000 Zero list  Mem mapped  a.exe  0000000000000000 ",      // names, not private
       "0000000000001000 Zero list  Process Private  a.exe 0000000000000000 ",  // one space
-      "0000000000001000 Zero list  Process Private   0000000000000000 ",   // a lone space
-      "0000000000001000 Zero list  Kernel Locked  0000000000000000",       // no closing space
-      "0000000000001800 Zero list  Kernel Locked  0000000000000000 ",      // not a page
+      "0000000000001000 Zero list  Process Private   0000000000000000 ",       // a lone space
+      "0000000000001000 Zero list  Kernel Locked  0000000000000000",           // no closing space
+      "0000000000001800 Zero list  Kernel Locked  0000000000000000 ",          // not a page
       "000000000000100g Zero list  Kernel Locked  0000000000000000 ",
       "0000000000001000 Zero list  Kernel Locked  000000000000000G ",
-      "0000000000001000 Modified page list  AWE  0000000000000000 ",       // name not cut
+      "0000000000001000 Modified page list  AWE  0000000000000000 ",  // name not cut
       "0000000000001000 Zero list Kernel Locked  0000000000000000 ",
       "0000000000001000 Zero list  Kernel locked  0000000000000000 ",
       "0000000000001000 Zero list  0000000000000000 ",

@@ -12,8 +12,8 @@ struct MemorySource {
   const char* bytes;
   size_t size;
   size_t taken;
-  size_t piece;    // the most one read hands out; 0: no limit
-  int failAtEnd;   // the end is a read error instead
+  size_t piece;   // the most one read hands out; 0: no limit
+  int failAtEnd;  // the end is a read error instead
 };
 
 inline int ReadFromMemory(void* source, char* buffer, size_t capacity, size_t* got) {

@@ -54,9 +54,7 @@ static_assert(sizeof(PageMap) + kMaxChunks * kChunkBytes <= kPageMapMaxBytes, "b
 
 namespace {
 
-unsigned CellAt(const uint8_t* cells, uint64_t i) {
-  return (cells[i >> 1] >> ((i & 1) * 4)) & 0xF;
-}
+unsigned CellAt(const uint8_t* cells, uint64_t i) { return (cells[i >> 1] >> ((i & 1) * 4)) & 0xF; }
 
 void SetCell(uint8_t* cells, uint64_t i, unsigned value) {
   unsigned shift = (i & 1) * 4;
@@ -283,8 +281,8 @@ int WriteImageData(const PageMap* map, const Geometry& g, FILE* file, char* reas
       for (uint32_t x = 0; x < g.width; ++x, ++pixel) {
         uint64_t first = pixel << cellsPerPixelShift;
         uint64_t last = first + ((uint64_t(1) << cellsPerPixelShift) - 1);
-        row[1 + x] = static_cast<uint8_t>(
-            pixel < g.pixels ? BlockColour(map, first, last, &cursor) : 0);
+        row[1 + x] =
+            static_cast<uint8_t>(pixel < g.pixels ? BlockColour(map, first, last, &cursor) : 0);
       }
       stream.next_in = row;
       stream.avail_in = g.width + 1;
@@ -321,8 +319,8 @@ int WritePicture(const PageMap* map, FILE* file, char* reason, size_t reasonSize
   uint8_t header[13];
   PutBig32(header, g.width);
   PutBig32(header + 4, g.height);
-  header[8] = 8;  // bits per index
-  header[9] = 3;  // palette colour
+  header[8] = 8;                             // bits per index
+  header[9] = 3;                             // palette colour
   header[10] = header[11] = header[12] = 0;  // deflate, adaptive filters, no interlace
   errno = 0;
   if (fwrite(kSignature, 1, 8, file) != 8 || WriteChunk(file, "IHDR", header, 13) != 0 ||

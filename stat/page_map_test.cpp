@@ -95,8 +95,8 @@ TEST(PageMap, BlocksTakeTheirMostCommonUse) {
   PageMap* map = PageMapCreate();
   ASSERT_NE(map, nullptr);
   // Highest page 2^26 - 1: four pages a pixel keep the picture at 2^24 pixels.
-  const std::pair<uint64_t, unsigned> adds[] = {{0, 7}, {1, 2}, {2, 7}, {4, 9}, {5, 4},
-                                                {(1u << 26) - 1, 1}, {(1u << 26) - 3, 12}};
+  const std::pair<uint64_t, unsigned> adds[] = {
+      {0, 7}, {1, 2}, {2, 7}, {4, 9}, {5, 4}, {(1u << 26) - 1, 1}, {(1u << 26) - 3, 12}};
   for (auto add : adds) ASSERT_EQ(PageMapAdd(map, add.first, add.second), 0);
   Png png;
   Write(map, TempPath("blocks.png"), &png);

@@ -120,7 +120,8 @@ TEST(PfnstatProgram, ChangeShowsTheLeakBetweenTwoStandinDumps) {
   const std::string dir = WorkDir();
   ASSERT_EQ(Shell("env -u LD_LIBRARY_PATH " + kBuild + "/pfndb -p >" + dir + "before").status, 0);
   ASSERT_EQ(Shell("env -u LD_LIBRARY_PATH PFNDB_STANDIN_LATER=1 " + kBuild + "/pfndb -p >" + dir +
-                "after").status,
+                  "after")
+                .status,
             0);
   Result owners = Shell(kStat + "--csv processes " + dir + "before " + dir + "after");
   ASSERT_EQ(owners.status, 0) << owners.err;

@@ -33,8 +33,8 @@ inline Head HeadOf(const char* text, size_t length) {
 }
 
 inline uint32_t HashOf(const Head& head, const char* text, size_t length) {
-  uint64_t h = (head.word[0] * 0x9E3779B97F4A7C15ull) ^ (head.word[1] * 0xC2B2AE3D27D4EB4Full) ^
-               length;
+  uint64_t h =
+      (head.word[0] * 0x9E3779B97F4A7C15ull) ^ (head.word[1] * 0xC2B2AE3D27D4EB4Full) ^ length;
   for (size_t i = 16; i < length; ++i) h = (h ^ static_cast<uint8_t>(text[i])) * 0x100000001B3ull;
   return static_cast<uint32_t>(h >> 32);
 }

@@ -39,7 +39,7 @@ struct StatTally {
   uint64_t uses[kTallyDumps][kUseCount][kListCount];
   OwnerRow* owners;  // [0 .. ownerCount), kMaxOwners + 2 allocated
   uint32_t ownerCount;
-  uint32_t* slots;  // hash table of owner rows: row + 1, or 0 when free
+  uint32_t* slots;    // hash table of owner rows: row + 1, or 0 when free
   uint32_t noneRow;   // row + 1, or 0 while there is none
   uint32_t otherRow;  // row + 1, or 0 while there is none
   char* text;
@@ -47,9 +47,9 @@ struct StatTally {
   // The ranges of the dump read last, in its order.
   PageRange* ranges;
   size_t rangeCount;
-  uint64_t rangesLeftOut;     // further ranges, not kept
-  uint64_t pagesLeftOut;      // their pages
-  int rangeOpen;              // ranges[rangeCount] is being extended
+  uint64_t rangesLeftOut;  // further ranges, not kept
+  uint64_t pagesLeftOut;   // their pages
+  int rangeOpen;           // ranges[rangeCount] is being extended
   PageRange open;
 };
 

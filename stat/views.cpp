@@ -12,9 +12,9 @@ namespace {
 const unsigned kColumns = kListCount + 1;  // the lists, then the total
 
 const char* const kCsvUses[kUseCount] = {
-    "process_private", "mapped_file",   "pagefile_mapped", "page_table", "paged_pool",
-    "nonpaged_pool",   "system_pte",    "session_private", "metafile",   "awe",
-    "driver_locked",   "kernel_stack",  "unknown",
+    "process_private", "mapped_file",  "pagefile_mapped", "page_table", "paged_pool",
+    "nonpaged_pool",   "system_pte",   "session_private", "metafile",   "awe",
+    "driver_locked",   "kernel_stack", "unknown",
 };
 const char kCsvListColumns[] =
     "zero,free,standby,modified,modified_no_write,bad,active,transition,total\n";
@@ -36,9 +36,8 @@ void FillRow(const ViewSource& source, const uint64_t (&pages)[kTallyDumps][kLis
              TableRow* row) {
   int64_t total = 0;
   for (unsigned list = 0; list < kListCount; ++list) {
-    const int64_t value = source.change
-                              ? static_cast<int64_t>(pages[1][list] - pages[0][list])
-                              : static_cast<int64_t>(pages[0][list]);
+    const int64_t value = source.change ? static_cast<int64_t>(pages[1][list] - pages[0][list])
+                                        : static_cast<int64_t>(pages[0][list]);
     row->pages[list] = value;
     total += value;
   }
@@ -152,8 +151,8 @@ void PutPadded(const char* text, size_t length, size_t width, int right, FILE* o
 
 // A title line, a heading line, the rows and then the total row (rows[count]),
 // columns two spaces apart.
-void PrintTable(const char* title, const char* labelHeading, const TableRow* rows,
-                size_t count, int withSign, FILE* out) {
+void PrintTable(const char* title, const char* labelHeading, const TableRow* rows, size_t count,
+                int withSign, FILE* out) {
   size_t labelWidth = strlen(labelHeading);
   size_t widths[kColumns];
   for (unsigned c = 0; c < kColumns; ++c) widths[c] = strlen(kTextColumns[c]);
@@ -202,8 +201,7 @@ void PrintRanges(const ViewSource& source, FILE* out) {
           "Size, KiB");
   for (size_t i = 0; i < tally.rangeCount; ++i) {
     const PageRange& range = tally.ranges[i];
-    const size_t n =
-        FormatKiB(static_cast<int64_t>((range.end - range.start) >> 12), 0, cell);
+    const size_t n = FormatKiB(static_cast<int64_t>((range.end - range.start) >> 12), 0, cell);
     fprintf(out, "%016" PRIx64 "  %016" PRIx64 "  %*.*s\n", range.start, range.end,
             static_cast<int>(sizeWidth), static_cast<int>(n), cell);
   }
@@ -268,10 +266,10 @@ int PrintViews(const ViewSource& source, FILE* out) {
   TableRow* owners;
   const int64_t count = OwnerRows(source, &owners);
   if (count < 0) return -1;
-  snprintf(title, sizeof(title), "%s in KiB: %s",
-           source.change ? "Change in process-private pages by owner"
-                         : "Process-private pages by owner",
-           names);
+  snprintf(
+      title, sizeof(title), "%s in KiB: %s",
+      source.change ? "Change in process-private pages by owner" : "Process-private pages by owner",
+      names);
   fputc('\n', out);
   PrintTable(title, "Owner", owners, static_cast<size_t>(count), source.change, out);
   free(owners);

@@ -13,9 +13,9 @@ enum StatView { kViewUses, kViewProcesses, kViewRanges };
 // What the views show: one dump, or the change from dump 0 to dump 1.
 struct ViewSource {
   const StatTally* tally;
-  int change;           // 0: dump 0 alone; 1: dump 1 minus dump 0
-  const char* dump;     // names for the headings
-  const char* after;    // null unless change
+  int change;         // 0: dump 0 alone; 1: dump 1 minus dump 0
+  const char* dump;   // names for the headings
+  const char* after;  // null unless change
 };
 
 // Writes the three views as aligned tables, sizes in KiB with totals.

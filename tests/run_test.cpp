@@ -30,14 +30,16 @@ Result RunShell(const std::string& command) {
 }
 
 Result RunPfndb(const std::string& args, const std::string& libraryPath = "") {
-  std::string env = libraryPath.empty() ? "env -u LD_LIBRARY_PATH " : "env LD_LIBRARY_PATH=" + libraryPath + " ";
+  std::string env =
+      libraryPath.empty() ? "env -u LD_LIBRARY_PATH " : "env LD_LIBRARY_PATH=" + libraryPath + " ";
   return RunShell(env + kBuild + "/pfndb " + args);
 }
 
 std::string Banner() {
-  return kBuild + "/pfndb  Copyright (C) 2026 The pfndb authors \n"
-                  "This program comes with ABSOLUTELY NO WARRANTY; for details run it with -w.\n"
-                  "It is free software under the GNU General Public License, version 3 or later.\n";
+  return kBuild +
+         "/pfndb  Copyright (C) 2026 The pfndb authors \n"
+         "This program comes with ABSOLUTELY NO WARRANTY; for details run it with -w.\n"
+         "It is free software under the GNU General Public License, version 3 or later.\n";
 }
 
 std::string ReadData(const std::string& name) {
@@ -98,28 +100,33 @@ TEST(PfndbProgram, QuotedArgumentsGiveTheTokensWindowsGives) {
 TEST(PfndbProgram, AnotherModuleTakesTheStandInsPlace) {
   Result noEntries = RunPfndb("-p", kBuild + "/standins/no_entries");
   EXPECT_EQ(noEntries.status, 255);
-  EXPECT_EQ(noEntries.out, Banner() + "cannot get adjust priviledge function pointer\n"
-                                      "failed to initialized ...\n");
+  EXPECT_EQ(noEntries.out, Banner() +
+                               "cannot get adjust priviledge function pointer\n"
+                               "failed to initialized ...\n");
   Result noQuery = RunPfndb("-w", kBuild + "/standins/no_query");
   EXPECT_EQ(noQuery.status, 255);
-  EXPECT_EQ(noQuery.out, Banner() + "cannot get access to NtQueryInformation\n"
-                                    "cannot initialize NtQuery pointer\n"
-                                    "failed to initialized ...\n");
+  EXPECT_EQ(noQuery.out, Banner() +
+                             "cannot get access to NtQueryInformation\n"
+                             "cannot initialize NtQuery pointer\n"
+                             "failed to initialized ...\n");
   // Privileges refused is no failure; the first query then reports its status.
   Result refusing = RunPfndb("-p", kBuild + "/standins/refusing");
   EXPECT_EQ(refusing.status, 255);
-  EXPECT_EQ(refusing.out, Banner() + "NativeQueryBasicInformation failed c0000022\n"
-                                     "failed to get memory range ...\n");
+  EXPECT_EQ(refusing.out, Banner() +
+                              "NativeQueryBasicInformation failed c0000022\n"
+                              "failed to get memory range ...\n");
   Result usage = RunPfndb("", kBuild + "/standins/refusing");
   EXPECT_EQ(usage.status, 0);
   // A stand-in told a size it cannot be refuses, rather than dump another.
   const std::string misreadRun = "PFNDB_STANDIN_PROCESSES=lots " + kBuild + "/pfndb -p";
   Result misread = RunShell(misreadRun + " 2>/dev/null");
   EXPECT_EQ(misread.status, 255);
-  EXPECT_EQ(misread.out, Banner() + "NativeQueryBasicInformation failed c0000022\n"
-                                    "failed to get memory range ...\n");
-  EXPECT_EQ(RunShell(misreadRun + " 2>&1 >/dev/null").out,
-            "ntdll stand-in: PFNDB_STANDIN_PROCESSES=lots is not a process count from 0 to 65536\n");
+  EXPECT_EQ(misread.out, Banner() +
+                             "NativeQueryBasicInformation failed c0000022\n"
+                             "failed to get memory range ...\n");
+  EXPECT_EQ(
+      RunShell(misreadRun + " 2>&1 >/dev/null").out,
+      "ntdll stand-in: PFNDB_STANDIN_PROCESSES=lots is not a process count from 0 to 65536\n");
 }
 
 TEST(PfndbProgram, WithoutAnyModuleInitialisationFails) {

@@ -51,9 +51,8 @@ QueryStatus Answer(uint32_t subClass, void* data, uint32_t length, uint32_t* ret
 
 extern "C" {
 
-__declspec(dllexport) QueryStatus PFNDB_NTAPI NtQuerySystemInformation(uint32_t infoClass,
-                                                                       void* buffer, uint32_t,
-                                                                       uint32_t* returnLength) {
+__declspec(dllexport) QueryStatus PFNDB_NTAPI
+    NtQuerySystemInformation(uint32_t infoClass, void* buffer, uint32_t, uint32_t* returnLength) {
   if (infoClass == kSystemBasicInformation) {
     static_cast<SystemBasicInformation*>(buffer)->highestPhysicalPageNumber = 3;
     return 0;
@@ -62,8 +61,8 @@ __declspec(dllexport) QueryStatus PFNDB_NTAPI NtQuerySystemInformation(uint32_t 
   return Answer(envelope->subClass, envelope->data, envelope->length, returnLength);
 }
 
-__declspec(dllexport) QueryStatus PFNDB_NTAPI RtlAdjustPrivilege(uint32_t privilege, uint8_t,
-                                                                 uint8_t, uint8_t* wasEnabled) {
+__declspec(dllexport) QueryStatus PFNDB_NTAPI
+    RtlAdjustPrivilege(uint32_t privilege, uint8_t, uint8_t, uint8_t* wasEnabled) {
   *wasEnabled = 0;
   if (kScript != kPrivilegesRefused) return 0;
   g_refused |= 1u << privilege;

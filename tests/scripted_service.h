@@ -78,7 +78,8 @@ class ScriptedService {
 };
 
 // Little-endian images of the answers.
-std::vector<uint8_t> RangesAnswer(int32_t count, const std::vector<std::pair<uint32_t, uint32_t>>& ranges);
+std::vector<uint8_t> RangesAnswer(int32_t count,
+                                  const std::vector<std::pair<uint32_t, uint32_t>>& ranges);
 struct SourceSpec {
   uint32_t type;
   uint32_t key;
