@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -174,12 +175,12 @@ TEST(StandinMachine, RejectsMalformedRequests) {
 TEST(StandinMachine, SettingsNameTheMachineOrARefusal) {
   const StandinMachine* machine = nullptr;
   std::string reason;
-  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, &machine, &reason), 0);
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, nullptr, &machine, &reason), 0);
   EXPECT_EQ(machine, StandinDefaultMachine());
-  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "0", &machine, &reason), 0);
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "0", nullptr, &machine, &reason), 0);
   EXPECT_EQ(machine, StandinDefaultMachine());
 
-  ASSERT_EQ(StandinMachineFromSettings("300000", "7", nullptr, &machine, &reason), 0);
+  ASSERT_EQ(StandinMachineFromSettings("300000", "7", nullptr, nullptr, &machine, &reason), 0);
   {
     Dumped dump(machine);
     EXPECT_EQ(dump.entries(), 300000u);
@@ -191,19 +192,68 @@ TEST(StandinMachine, SettingsNameTheMachineOrARefusal) {
   const char* const badPages[] = {"", "12x", "-1", " 5", "0", "4294967296", "99999999999999999999"};
   for (const char* pages : badPages) {
     reason.clear();
-    EXPECT_EQ(StandinMachineFromSettings(pages, nullptr, nullptr, &machine, &reason), -1) << pages;
+    EXPECT_EQ(StandinMachineFromSettings(pages, nullptr, nullptr, nullptr, &machine, &reason), -1)
+        << pages;
     EXPECT_EQ(machine, nullptr);
     EXPECT_EQ(reason.find(std::string("PFNDB_STANDIN_PAGES=") + pages + " "), 0u) << reason;
   }
-  EXPECT_EQ(StandinMachineFromSettings(nullptr, "65537", nullptr, &machine, &reason), -1);
-  EXPECT_EQ(StandinMachineFromSettings(nullptr, nullptr, "2", &machine, &reason), -1);
+  EXPECT_EQ(StandinMachineFromSettings(nullptr, "65537", nullptr, nullptr, &machine, &reason), -1);
+  EXPECT_EQ(StandinMachineFromSettings(nullptr, nullptr, "2", nullptr, &machine, &reason), -1);
   EXPECT_EQ(reason, "PFNDB_STANDIN_LATER=2 is not 0 or 1");
+  for (const char* owners : {"", "Even", "even ", "equal"}) {
+    EXPECT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, owners, &machine, &reason), -1);
+    EXPECT_EQ(machine, nullptr);
+    EXPECT_EQ(reason, std::string("PFNDB_STANDIN_OWNERS=") + owners + " is not weighted or even");
+  }
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, "weighted", &machine, &reason),
+            0);
+  EXPECT_EQ(machine, StandinDefaultMachine());
+}
+
+TEST(StandinMachine, EvenOwnersHoldAlikeShares) {
+  // Private pages per process key, over the whole machine.
+  auto shares = [](const StandinMachine* machine) {
+    Dumped dump(machine);
+    std::map<uint32_t, uint32_t> pages;
+    const PfnEntry* entries = PfnEntries(dump.request);
+    for (uint32_t j = 0; j < dump.entries(); ++j)
+      if (PageUseIndex(entries[j]) == 0) ++pages[ProcessKey(entries[j])];
+    return pages;
+  };
+  const StandinMachine* even = nullptr;
+  std::string reason;
+  ASSERT_EQ(StandinMachineFromSettings("400000", "50", nullptr, "even", &even, &reason), 0);
+  const StandinMachine* weighted = nullptr;
+  ASSERT_EQ(StandinMachineFromSettings("400000", "50", nullptr, nullptr, &weighted, &reason), 0);
+  for (const StandinMachine* machine : {even, weighted}) {
+    std::map<uint32_t, uint32_t> pages = shares(machine);
+    uint32_t least = UINT32_MAX, most = 0;
+    for (int i = 0; i < 50; ++i) {
+      uint32_t owned = pages[0x1000 + 4 * static_cast<uint32_t>(i)];
+      least = std::min(least, owned);
+      most = std::max(most, owned);
+    }
+    // About 160,000 private pages over 50 processes: evenly, each near 3,000.
+    if (machine == even) {
+      EXPECT_GT(least, most * 8 / 10);
+    } else {
+      EXPECT_GT(most, least * 10);
+    }
+    StandinDestroyMachine(const_cast<StandinMachine*>(machine));
+  }
+  // The default machine evened out keeps its pages and processes.
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, "even", &even, &reason), 0);
+  ASSERT_NE(even, StandinDefaultMachine());
+  std::map<uint32_t, uint32_t> pages = shares(even);
+  // firefox.exe held thirty times what notepad.exe held.
+  EXPECT_LT(pages[0x6e0], pages[0x8a0] * 2);
+  StandinDestroyMachine(const_cast<StandinMachine*>(even));
 }
 
 TEST(StandinMachine, LaterTheLeakersHoldPagesTakenFromFreeAndStandby) {
   const StandinMachine* later = nullptr;
   std::string reason;
-  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "1", &later, &reason), 0);
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "1", nullptr, &later, &reason), 0);
   Dumped before(StandinDefaultMachine());
   std::vector<PfnEntry> a(PfnEntries(before.request),
                           PfnEntries(before.request) + before.entries());
