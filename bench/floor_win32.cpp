@@ -34,8 +34,7 @@ int QueryLikeADump() {
   ProcessNameListInit(&names);
   int status = -1;
   if (InitNativeQuery() == 0 && GetMemoryRanges(&requestSize, &ranges) == 0 &&
-      SetUpPfnDatabase(requestSize, ranges, &request) == 0 &&
-      SetupProcessNameDatabase(&names) == 0)
+      SetUpPfnDatabase(requestSize, ranges, &request) == 0 && SetupProcessNameDatabase(&names) == 0)
     status = 0;
   ProcessNameListRelease(&names);
   RuntimeFree(ranges);
@@ -45,7 +44,8 @@ int QueryLikeADump() {
 
 // Writes `bytes` bytes of lines shaped like the dump's, a piece at a time.
 int WriteLikeADump(uint64_t bytes) {
-  static const char kLine[] = "0000000000405000 Active  list  Process Private  0000000000A32000 \r\n";
+  static const char kLine[] =
+      "0000000000405000 Active  list  Process Private  0000000000A32000 \r\n";
   const size_t lineBytes = sizeof(kLine) - 1;
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   size_t phase = 0;  // where in kLine the next piece starts
@@ -61,8 +61,7 @@ int WriteLikeADump(uint64_t bytes) {
       phase = (phase + take) % lineBytes;
     }
     DWORD written = 0;
-    if (!WriteFile(out, g_piece, static_cast<DWORD>(count), &written, nullptr) ||
-        written != count)
+    if (!WriteFile(out, g_piece, static_cast<DWORD>(count), &written, nullptr) || written != count)
       return -1;
     bytes -= count;
   }
