@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # win32_bench.sh [RUNS]: the shipped pfndb.exe's whole -p dump of the 64 GiB
 # simulated machine (PFNDB_STANDIN_PAGES=16777216 PFNDB_STANDIN_PROCESSES=200),
-# run under Wine through pfndb_launch.exe, against the host build's pfndb -p
-# of the same machine, each as a process of its own writing into a file on a
-# tmpfs (/dev/shm); then both again into /dev/null, a character device as
-# NUL is on Windows. Each figure is the best of RUNS (default 3) runs, the two
-# programs taking turns. Builds what is missing (host build in build/,
-# Windows build in build-win32/) and starts the Wine prefix (PFNDB_WINEPREFIX).
+# run under Wine through pfndb_launch.exe with the stand-in DLL, against
+#   - its floor, pfndb_floor.exe (bench/floor_win32.cpp): through the same
+#     launcher and DLL, the same service calls, then as many bytes written, a
+#     megabyte per WriteFile; what any program must do on this platform;
+#   - the host build's pfndb -p of the same machine.
+# Each as a process of its own, into /dev/null (a character device, as NUL is
+# on Windows) and into a file on a tmpfs (/dev/shm); each figure is the best
+# of RUNS (default 3) runs, the three programs taking turns. Then the same for
+# a machine whose processes own equally many pages (PFNDB_STANDIN_OWNERS=even).
+# Builds what is missing (host build in build/, Windows build in
+# build-win32/) and starts the Wine prefix (PFNDB_WINEPREFIX).
 # PFNDB_BENCH_EXE names another pfndb.exe to time in its place (an earlier
-# build, say). Last line: win32_vs_host=R win32_s=A host_s=B, the tmpfs
-# figures.
+# build, say). Last line, the default machine into /dev/null:
+#   win32_vs_floor=R1 win32_vs_host=R2 win32_s=A floor_s=C host_s=B i386=native|qemu
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 runs=${1:-3}
@@ -18,51 +23,81 @@ cd "$root"
   [[ -f build/build.ninja ]] || cmake --preset default >/dev/null
   cmake --build --preset default --target pfndb ntdll >/dev/null
   [[ -f build-win32/build.ninja ]] || cmake --preset win32 >/dev/null
-  cmake --build --preset win32 --target pfndb pfndb_launch pfndb_machine >/dev/null
+  cmake --build --preset win32 --target pfndb pfndb_launch pfndb_machine pfndb_floor >/dev/null
   tools/wine-prefix.sh start
 } >&2
 
+# How this machine runs i386 code, as tools/setup-win32.sh left it: through
+# qemu-user when its binfmt_misc entry is registered (that entry wins over
+# the kernel's own loader, and setup registers it only where the kernel
+# refuses 32-bit ELF), natively otherwise.
+i386=native
+entry=/proc/sys/fs/binfmt_misc/qemu-i386
+if [[ -f $entry ]] && grep -qx enabled "$entry"; then i386=qemu; fi
+
 export PFNDB_STANDIN_PAGES=16777216 PFNDB_STANDIN_PROCESSES=200
-unset PFNDB_STANDIN_LATER
+unset PFNDB_STANDIN_LATER PFNDB_STANDIN_OWNERS
 win() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
-launch=(tools/wine-run build-win32/pfndb_launch.exe "$(win build-win32/pfndb_machine.dll)"
-        "$(win "${PFNDB_BENCH_EXE:-build-win32/pfndb.exe}")")
+launch=(tools/wine-run build-win32/pfndb_launch.exe "$(win build-win32/pfndb_machine.dll)")
+exe=("${launch[@]}" "$(win "${PFNDB_BENCH_EXE:-build-win32/pfndb.exe}")" -p)
+host=(build/pfndb -p)
 out=$(mktemp -p /dev/shm pfndb_bench.XXXXXX)
 trap 'rm -f "$out"' EXIT
 
-# seconds COMMAND...: wall time of one run whose stdout is $target.
-seconds() {
-  local start end
+# ms TARGET COMMAND...: wall milliseconds of one run whose stdout is TARGET.
+ms() {
+  local target=$1 start end
+  shift
   start=$(date +%s%N)
-  "$@" -p >"$target" || { echo "win32_bench.sh: $* -p failed" >&2; exit 1; }
+  "$@" >"$target" || { echo "win32_bench.sh: $* failed" >&2; exit 1; }
   end=$(date +%s%N)
   echo "$(((end - start) / 1000000))"
 }
-# best WHERE: sets win_ms and host_ms to the best of the runs into WHERE.
+s() { printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)); }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# best TARGET: the best of the runs into TARGET, in win_ms, floor_ms and
+# host_ms; the three take turns. Into a file, each run's length is checked.
 best() {
-  target=$1
-  win_ms=999999999 host_ms=999999999
-  local i t
+  local target=$1 i t
+  win_ms=999999999 floor_ms=999999999 host_ms=999999999
   for ((i = 0; i < runs; ++i)); do
-    t=$(seconds "${launch[@]}"); win_ms=$((t < win_ms ? t : win_ms))
-    [[ ! -f $target ]] || win_bytes=$(stat -c %s "$target")
-    t=$(seconds build/pfndb); host_ms=$((t < host_ms ? t : host_ms))
+    t=$(ms "$target" "${exe[@]}"); win_ms=$((t < win_ms ? t : win_ms))
+    check "$target" pfndb.exe
+    t=$(ms "$target" "${floor[@]}"); floor_ms=$((t < floor_ms ? t : floor_ms))
+    check "$target" pfndb_floor.exe
+    t=$(ms "$target" "${host[@]}"); host_ms=$((t < host_ms ? t : host_ms))
   done
 }
-ms() { printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)); }
+check() {
+  [[ -f $1 ]] || return 0
+  local got
+  got=$(stat -c %s "$1")
+  [[ $got == "$bytes" ]] || { echo "win32_bench.sh: $2 wrote $got bytes, not $bytes" >&2; exit 1; }
+}
 
 start_ms=999999999
 for ((i = 0; i < runs; ++i)); do
-  begin=$(date +%s%N)
-  "${launch[@]}" -a >/dev/null
-  t=$((($(date +%s%N) - begin) / 1000000)); start_ms=$((t < start_ms ? t : start_ms))
+  t=$(ms /dev/null "${launch[@]}" "$(win build-win32/pfndb.exe)" -a)
+  start_ms=$((t < start_ms ? t : start_ms))
 done
-best /dev/null
-null_win=$win_ms null_host=$host_ms
-best "$out"
-echo "pages=$PFNDB_STANDIN_PAGES processes=$PFNDB_STANDIN_PROCESSES bytes_win32=$win_bytes"
-echo "start-up of a Wine run (-a through the launcher): $(ms "$start_ms") s"
-echo "into /dev/null: win32 $(ms "$null_win") s, host $(ms "$null_host") s"
-echo "into a tmpfs file: win32 $(ms "$win_ms") s, host $(ms "$host_ms") s"
-echo "win32_vs_host=$(awk -v a="$win_ms" -v b="$host_ms" 'BEGIN { printf "%.2f", a / b }')" \
-     "win32_s=$(ms "$win_ms") host_s=$(ms "$host_ms")"
+echo "pages=$PFNDB_STANDIN_PAGES processes=$PFNDB_STANDIN_PROCESSES i386=$i386 runs=$runs"
+echo "start-up of a Wine run (-a through the launcher): $(s "$start_ms") s"
+
+for owners in even weighted; do
+  export PFNDB_STANDIN_OWNERS=$owners
+  # The dump's length, from a first run of the exe (which also warms up).
+  ms "$out" "${exe[@]}" >/dev/null
+  bytes=$(stat -c %s "$out")
+  floor=("${launch[@]}" "$(win build-win32/pfndb_floor.exe)" "$bytes")
+  for sink in "$out" /dev/null; do
+    best "$sink"
+    [[ $sink == /dev/null ]] && where=/dev/null || where="a tmpfs file"
+    echo "owners=$owners into $where ($bytes bytes):" \
+         "win32 $(s "$win_ms") s, floor $(s "$floor_ms") s, host $(s "$host_ms") s;" \
+         "win32_vs_floor=$(ratio "$win_ms" "$floor_ms") win32_vs_host=$(ratio "$win_ms" "$host_ms")"
+  done
+done
+# The default machine's owners are weighted: its /dev/null figures last.
+echo "win32_vs_floor=$(ratio "$win_ms" "$floor_ms") win32_vs_host=$(ratio "$win_ms" "$host_ms")" \
+     "win32_s=$(s "$win_ms") floor_s=$(s "$floor_ms") host_s=$(s "$host_ms") i386=$i386"

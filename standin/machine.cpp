@@ -109,6 +109,7 @@ void ChooseLeakers(StandinMachine* machine) {
 }
 
 void BuildOwners(StandinMachine* machine) {
+  machine->privateOwners.clear();
   ChooseLeakers(machine);
   for (const Source& source : machine->sources)
     for (uint32_t i = 0; i < source.weight; ++i)
@@ -350,6 +351,12 @@ void StandinDestroyMachine(StandinMachine* machine) { delete machine; }
 
 void StandinSetLater(StandinMachine* machine, bool later) { machine->later = later; }
 
+void StandinSetEvenOwners(StandinMachine* machine) {
+  for (Source& source : machine->sources)
+    if (source.type == kPrivateSourceProcess) source.weight = 1;
+  BuildOwners(machine);
+}
+
 namespace {
 
 // Decimal digits only, at most `most`; no sign, no spaces, no default.
@@ -382,7 +389,8 @@ const uint64_t kMostProcesses = 65536;
 }  // namespace
 
 int StandinMachineFromSettings(const char* pages, const char* processes, const char* later,
-                               const StandinMachine** machine, std::string* reason) {
+                               const char* owners, const StandinMachine** machine,
+                               std::string* reason) {
   *machine = nullptr;
   uint64_t pageCount = DefaultPageCount();
   uint64_t processCount = static_cast<uint64_t>(DefaultProcessCount());
@@ -401,13 +409,21 @@ int StandinMachineFromSettings(const char* pages, const char* processes, const c
     *reason = std::string("PFNDB_STANDIN_LATER=") + later + " is not 0 or 1";
     return -1;
   }
-  if (pages == nullptr && processes == nullptr && laterFlag == 0) {
+  bool even = false;
+  if (owners != nullptr) {
+    even = strcmp(owners, "even") == 0;
+    if (!even && strcmp(owners, "weighted") != 0) {
+      *reason = std::string("PFNDB_STANDIN_OWNERS=") + owners + " is not weighted or even";
+      return -1;
+    }
+  }
+  if (pages == nullptr && processes == nullptr && laterFlag == 0 && !even) {
     *machine = StandinDefaultMachine();
     return 0;
   }
   StandinMachine* made = nullptr;
   if (pages == nullptr && processes == nullptr) {
-    // Only later: the default machine itself, a while on.
+    // The default machine itself, a while on or with its owners evened out.
     made = new StandinMachine(*StandinDefaultMachine());
   } else {
     made = StandinCreateMachine(static_cast<uint32_t>(pageCount), static_cast<int>(processCount));
@@ -418,6 +434,7 @@ int StandinMachineFromSettings(const char* pages, const char* processes, const c
     }
   }
   StandinSetLater(made, laterFlag == 1);
+  if (even) StandinSetEvenOwners(made);
   *machine = made;
   return 0;
 }
@@ -456,7 +473,8 @@ QueryStatus StandinModuleQuery(uint32_t infoClass, void* buffer, uint32_t buffer
     const StandinMachine* chosen = nullptr;
     std::string reason;
     if (StandinMachineFromSettings(getenv("PFNDB_STANDIN_PAGES"), getenv("PFNDB_STANDIN_PROCESSES"),
-                                   getenv("PFNDB_STANDIN_LATER"), &chosen, &reason) != 0)
+                                   getenv("PFNDB_STANDIN_LATER"), getenv("PFNDB_STANDIN_OWNERS"),
+                                   &chosen, &reason) != 0)
       fprintf(stderr, "ntdll stand-in: %s\n", reason.c_str());
     return chosen;
   }();

@@ -27,15 +27,22 @@ void StandinDestroyMachine(StandinMachine* machine);
 // Every other page answers as before.
 void StandinSetLater(StandinMachine* machine, bool later);
 
+// Every process owns an equal share of the private pages, none dominating
+// (a machine of many alike workers).
+void StandinSetEvenOwners(StandinMachine* machine);
+
 // The machine a module answers for, from the module's settings (each null
 // when unset): the page count of PFNDB_STANDIN_PAGES, the process count of
-// PFNDB_STANDIN_PROCESSES and PFNDB_STANDIN_LATER ("0" or "1"). With none
-// set, *machine is the default machine; otherwise a new one the caller owns
-// (a missing count is the default machine's). Returns 0, or -1 with a
-// one-line reason in *reason (without newline) and *machine null when a
-// setting is not a number in range.
+// PFNDB_STANDIN_PROCESSES, PFNDB_STANDIN_LATER ("0" or "1") and
+// PFNDB_STANDIN_OWNERS ("weighted", the default, or "even":
+// StandinSetEvenOwners). With none set, *machine is the default machine;
+// otherwise a new one the caller owns (a missing count is the default
+// machine's). Returns 0, or -1 with a one-line reason in *reason (without
+// newline) and *machine null when a setting is not a number in range or not
+// one of its words.
 int StandinMachineFromSettings(const char* pages, const char* processes, const char* later,
-                               const StandinMachine** machine, std::string* reason);
+                               const char* owners, const StandinMachine** machine,
+                               std::string* reason);
 
 // Answers a query as machine would. Classes other than 0 and 79 get
 // 0xC0000003.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -174,12 +175,12 @@ TEST(StandinMachine, RejectsMalformedRequests) {
 TEST(StandinMachine, SettingsNameTheMachineOrARefusal) {
   const StandinMachine* machine = nullptr;
   std::string reason;
-  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, &machine, &reason), 0);
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, nullptr, &machine, &reason), 0);
   EXPECT_EQ(machine, StandinDefaultMachine());
-  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "0", &machine, &reason), 0);
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "0", nullptr, &machine, &reason), 0);
   EXPECT_EQ(machine, StandinDefaultMachine());
 
-  ASSERT_EQ(StandinMachineFromSettings("300000", "7", nullptr, &machine, &reason), 0);
+  ASSERT_EQ(StandinMachineFromSettings("300000", "7", nullptr, nullptr, &machine, &reason), 0);
   {
     Dumped dump(machine);
     EXPECT_EQ(dump.entries(), 300000u);
@@ -191,19 +192,39 @@ TEST(StandinMachine, SettingsNameTheMachineOrARefusal) {
   const char* const badPages[] = {"", "12x", "-1", " 5", "0", "4294967296", "99999999999999999999"};
   for (const char* pages : badPages) {
     reason.clear();
-    EXPECT_EQ(StandinMachineFromSettings(pages, nullptr, nullptr, &machine, &reason), -1) << pages;
+    EXPECT_EQ(StandinMachineFromSettings(pages, nullptr, nullptr, nullptr, &machine, &reason), -1)
+        << pages;
     EXPECT_EQ(machine, nullptr);
     EXPECT_EQ(reason.find(std::string("PFNDB_STANDIN_PAGES=") + pages + " "), 0u) << reason;
   }
-  EXPECT_EQ(StandinMachineFromSettings(nullptr, "65537", nullptr, &machine, &reason), -1);
-  EXPECT_EQ(StandinMachineFromSettings(nullptr, nullptr, "2", &machine, &reason), -1);
+  EXPECT_EQ(StandinMachineFromSettings(nullptr, "65537", nullptr, nullptr, &machine, &reason), -1);
+  EXPECT_EQ(StandinMachineFromSettings(nullptr, nullptr, "2", nullptr, &machine, &reason), -1);
   EXPECT_EQ(reason, "PFNDB_STANDIN_LATER=2 is not 0 or 1");
+  EXPECT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, "Even", &machine, &reason), -1);
+  EXPECT_EQ(reason, "PFNDB_STANDIN_OWNERS=Even is not weighted or even");
+}
+
+TEST(StandinMachine, EvenOwnersHoldAlikeShares) {
+  const StandinMachine* even = nullptr;
+  std::string reason;
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, nullptr, "even", &even, &reason), 0);
+  {
+    Dumped dump(even);
+    std::map<uint32_t, uint32_t> pages;  // private pages by owner key
+    const PfnEntry* entries = PfnEntries(dump.request);
+    for (uint32_t j = 0; j < dump.entries(); ++j)
+      if (PageUseIndex(entries[j]) == 0) ++pages[ProcessKey(entries[j])];
+    // Weighted, firefox.exe owns thirty times what notepad.exe owns.
+    EXPECT_LT(pages[0x6e0], pages[0x8a0] * 5 / 4);
+    EXPECT_GT(pages[0x6e0], pages[0x8a0] * 3 / 4);
+  }
+  StandinDestroyMachine(const_cast<StandinMachine*>(even));
 }
 
 TEST(StandinMachine, LaterTheLeakersHoldPagesTakenFromFreeAndStandby) {
   const StandinMachine* later = nullptr;
   std::string reason;
-  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "1", &later, &reason), 0);
+  ASSERT_EQ(StandinMachineFromSettings(nullptr, nullptr, "1", nullptr, &later, &reason), 0);
   Dumped before(StandinDefaultMachine());
   std::vector<PfnEntry> a(PfnEntries(before.request),
                           PfnEntries(before.request) + before.entries());

@@ -28,10 +28,15 @@ done
 # of the test-only builds (launcher, machine modules). Sorted.
 release_files=(LICENSE README.md pfndb.exe pfnstat.exe)
 (cd build-win32 && cpack -G ZIP >/dev/null)
-zip=build-win32/pfndb-$(sed -n 's/^project(pfndb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win32.zip
+version=$(sed -n 's/^project(pfndb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+zip=build-win32/pfndb-$version-win32.zip
 contents=$(python3 -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$zip")
 if [[ $contents != "${release_files[*]}" ]]; then
   echo "$zip holds: $contents" >&2
   exit 1
 fi
 echo "$zip: $contents"
+
+# What Windows reads before running them: both programs in the archive carry
+# their manifest (asInvoker) and version information.
+python3 tools/check_exe_resources.py "$zip" "$version"
