@@ -94,8 +94,9 @@ struct Sse2Digits {
   typedef __m128i Value;
 
   // numbers: the page number in the low half, the virtual address in the
-  // high.
-  __attribute__((target("sse2"))) static Value Of(uint64_t numbers) {
+  // high. The digits come back through a pointer, as a vector passed by
+  // value would take another calling convention in code built without SSE2.
+  __attribute__((target("sse2"))) static void Of(uint64_t numbers, Value* digits) {
     // Swapping the eight bytes puts each number's most significant byte
     // first (and the virtual address before the page number).
     const uint64_t swapped = __builtin_bswap64(numbers);
@@ -107,14 +108,14 @@ struct Sse2Digits {
     const __m128i letterSteps =
         _mm_set_epi8(39, 39, 39, 39, 39, 39, 39, 39, 7, 7, 7, 7, 7, 7, 7, 7);
     const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), letterSteps);
-    return _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), letters);
+    *digits = _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), letters);
   }
 
-  __attribute__((target("sse2"))) static void PutPage(char* out, Value digits) {
+  __attribute__((target("sse2"))) static void PutPage(char* out, const Value& digits) {
     _mm_storeh_pi(reinterpret_cast<__m64*>(out), _mm_castsi128_ps(digits));
   }
 
-  __attribute__((target("sse2"))) static void PutAddress(char* out, Value digits) {
+  __attribute__((target("sse2"))) static void PutAddress(char* out, const Value& digits) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), digits);
   }
 };
@@ -138,11 +139,11 @@ struct PlainDigits {
     return x + 0x30303030u + letters * letterStep;
   }
 
-  static Value Of(uint64_t numbers) {
+  static void Of(uint64_t numbers, Value* digits) {
     const uint32_t page = static_cast<uint32_t>(numbers);
     const uint32_t address = static_cast<uint32_t>(numbers >> 32);
-    return {{Four(page >> 16, 39), Four(page & 0xFFFF, 39)},
-            {Four(address >> 16, 7), Four(address & 0xFFFF, 7)}};
+    *digits = {{Four(page >> 16, 39), Four(page & 0xFFFF, 39)},
+               {Four(address >> 16, 7), Four(address & 0xFFFF, 7)}};
   }
 
   static void PutPage(char* out, const Value& digits) { memcpy(out, digits.page, 8); }
@@ -537,7 +538,8 @@ __attribute__((always_inline)) inline void PutLines(const ListUseTexts& listUse,
       // The address is the page number times 4096: never more than 44 bits,
       // so five zeros (laid by the line before), the page number's eight
       // digits, then three zeros.
-      const typename Digits::Value digits = Digits::Of(numbers);
+      typename Digits::Value digits;
+      Digits::Of(numbers, &digits);
       Digits::PutPage(p + 5, digits);
       memcpy(p + 13, "000 ", 4);
       p += 17;
