@@ -98,12 +98,19 @@ struct Sse2Digits {
   // value would take another calling convention in code built without SSE2.
   __attribute__((target("sse2"))) static void Of(uint64_t numbers, Value* digits) {
     // Swapping each number's bytes puts its most significant byte first;
-    // the virtual address goes before the page number. Two 32-bit moves, not
-    // one 64-bit load of what two 32-bit stores just wrote, which a 32-bit
-    // build would otherwise do and processors forward from stores badly.
-    const __m128i bytes =
-        _mm_unpacklo_epi32(_mm_cvtsi32_si128(__builtin_bswap32(numbers >> 32)),
-                           _mm_cvtsi32_si128(__builtin_bswap32(static_cast<uint32_t>(numbers))));
+    // the virtual address goes before the page number. A 64-bit build moves
+    // the swapped word into the register whole; a 32-bit one moves each half
+    // on its own rather than load as one what it just stored as two, which
+    // processors forward from their stores badly.
+    __m128i bytes;
+    if (sizeof(void*) == 8) {
+      const uint64_t swapped = __builtin_bswap64(numbers);
+      bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&swapped));
+    } else {
+      bytes =
+          _mm_unpacklo_epi32(_mm_cvtsi32_si128(__builtin_bswap32(numbers >> 32)),
+                             _mm_cvtsi32_si128(__builtin_bswap32(static_cast<uint32_t>(numbers))));
+    }
     const __m128i low = _mm_set1_epi8(0x0F);
     const __m128i nibbles =
         _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(bytes, 4), low), _mm_and_si128(bytes, low));
