@@ -1,16 +1,29 @@
 #include "bench/naive_report.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "native/console.h"
+#include "native/line_end.h"
 #include "report/report.h"
 
 namespace {
 
 // Each field goes through snprintf and then to the console on its own, as a
-// line-at-a-time printf loop would hand it to the C library's stream.
+// line-at-a-time printf loop would hand it to the C library's stream, which
+// writes each "\n" as the platform's line end.
 void PutField(const char* field, int length) {
-  if (length > 0) ConsoleWrite(field, static_cast<size_t>(length));
+  if (length <= 0) return;
+  size_t rest = static_cast<size_t>(length);
+  while (kLineEndLength > 1 && rest > 0) {
+    const char* newline = static_cast<const char*>(memchr(field, '\n', rest));
+    if (newline == nullptr) break;
+    ConsoleWrite(field, static_cast<size_t>(newline - field));
+    ConsoleWrite(kLineEnd, kLineEndLength);
+    rest -= static_cast<size_t>(newline - field) + 1;
+    field = newline + 1;
+  }
+  ConsoleWrite(field, rest);
 }
 
 }  // namespace

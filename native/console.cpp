@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "native/line_end.h"
+
 namespace {
 
 // Large enough that the report reaches the sink in big writes.
@@ -28,13 +30,21 @@ inline void PutByte(char c) {
   g_buffer[g_used++] = c;
 }
 
-inline void PutChar(char c) { PutByte(c); }
+// Every "\n" of a message, in its format or in a string it prints, becomes
+// the platform's line end here, as a text stream would write it; the buffer
+// then holds the bytes standard output takes.
+inline void PutText(char c) {
+  if (kLineEndLength > 1 && c == '\n') PutByte(kLineEnd[0]);
+  PutByte(c);
+}
+
+inline void PutChar(char c) { PutText(c); }
 
 // The "C" locale maps the values 0 to 255 one to one onto bytes and has no
 // byte for anything above.
 inline void PutChar(wchar_t c) {
   uint32_t value = static_cast<uint32_t>(c);
-  PutByte(value <= 0xFF ? static_cast<char>(value) : '?');
+  PutText(value <= 0xFF ? static_cast<char>(value) : '?');
 }
 
 void PutHex(unsigned value, bool upper) {

@@ -8,11 +8,13 @@
 
 // printf-like output for the program's messages; formats understand only %s
 // (a string of the format's own character type, with an optional precision)
-// and %x and %X (an unsigned int). Anything else is printed as written.
+// and %x and %X (an unsigned int). Anything else is printed as written. Each
+// "\n", of the format or of a string printed, is put as kLineEnd
+// (native/line_end.h).
 void ConsoleWPrintf(const wchar_t* format, ...);
 void ConsolePrintf(const char* format, ...);
 
-// Appends bytes as they are.
+// Appends bytes as they are: line ends must already be the platform's.
 void ConsoleWrite(const char* bytes, size_t count);
 
 // Largest span ConsoleReserve hands out.
@@ -34,9 +36,8 @@ typedef int (*ConsoleSink)(const char* bytes, size_t count);
 void SetConsoleSink(ConsoleSink sink);
 
 // Standard output itself, one implementation per platform
-// (console_out_posix.cpp, console_out_win32.cpp): the bytes as the C
-// runtime's text stream would show them, "\n" as "\r\n" on Windows. Each
-// returns 0, or -1 when a write failed.
+// (console_out_posix.cpp, console_out_win32.cpp): the bytes as they are, line
+// ends included. Each returns 0, or -1 when a write failed.
 int StandardOutputWrite(const char* bytes, size_t count);
 int StandardOutputFlush();
 

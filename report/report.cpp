@@ -1,16 +1,17 @@
 #include "report/report.h"
 
+#include <cpuid.h>
+#include <emmintrin.h>
+
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #if defined(PFNDB_EXPECT_NO_SSE2) && defined(__SSE2__)
-#error "this build compares the report's digits without SSE2"
+#error "this build compiles the report as the 32-bit exe does, without SSE2 as its baseline"
 #endif
 
 #include "native/console.h"
 #include "native/heap.h"
+#include "native/line_end.h"
 
 // Digits and entry words are assembled in machine words, in the order the
 // little-endian formats lie in memory.
@@ -33,14 +34,16 @@ const size_t kFieldsWidth = 32;
 // Owner names up to this long are copied in one fixed-size piece; longer
 // ones (many processes under one key) take a slower path.
 const uint32_t kShortNamesWidth = 32;
-// Address (16 + 1), the two names, short owner names and the virtual
-// address (1 + 16 + 1 + 1).
-const size_t kShortLine = 17 + kFieldsWidth + kShortNamesWidth + 19;
-// How far past its start a line with short names may store: the last store
-// also lays the next line's leading zeros.
-const size_t kShortLineReach = kShortLine + 6;
-// The names path may store this far past the end of the names.
-const size_t kAfterNamesReach = 19 + 6;
+// What follows the names: the virtual address (1 + 16), a space and the
+// line end.
+const size_t kLineTail = 18 + kLineEndLength;
+// The tail's last store, which also lays the next line's leading zeros,
+// reaches this far past the names.
+const size_t kAfterNamesReach = 25;
+// Address (16 + 1), the two names, short owner names and the tail.
+const size_t kShortLine = 17 + kFieldsWidth + kShortNamesWidth + kLineTail;
+// How far past its start a line with short names may store.
+const size_t kShortLineReach = kShortLine - kLineTail + kAfterNamesReach;
 
 // In the "C" locale each wide character below 256 becomes the byte of that
 // value; the names are plain ASCII.
@@ -82,66 +85,89 @@ void BuildListUseTexts(ListUseTexts* table) {
 // The hex digits of both numbers of an entry, the page number's in lower
 // case and the virtual address's in upper case, each most significant
 // first. Every nibble is spread into a byte of its own and turned into its
-// digit by arithmetic: no table to load from and no branch.
-#if defined(__SSE2__)
+// digit by arithmetic: no table to load from and no branch. Two ways, each a
+// type the line loop is instantiated with: SSE2 where the processor has it,
+// else 32-bit integers.
 
-// Bytes 0-7 the virtual address's digits, bytes 8-15 the page number's.
-typedef __m128i EntryDigits;
+struct Sse2Digits {
+  // Bytes 0-7 the virtual address's digits, bytes 8-15 the page number's.
+  typedef __m128i Value;
 
-// numbers: the page number in the low half, the virtual address in the high.
-inline EntryDigits DigitsOf(uint64_t numbers) {
-  // Swapping the eight bytes puts each number's most significant byte first
-  // (and the virtual address before the page number).
-  const uint64_t swapped = __builtin_bswap64(numbers);
-  const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&swapped));
-  const __m128i low = _mm_set1_epi8(0x0F);
-  const __m128i nibbles =
-      _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(bytes, 4), low), _mm_and_si128(bytes, low));
-  // Past '9' the letters start 7 ('A') or 39 ('a') characters further on.
-  const __m128i letterSteps = _mm_set_epi8(39, 39, 39, 39, 39, 39, 39, 39, 7, 7, 7, 7, 7, 7, 7, 7);
-  const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), letterSteps);
-  return _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), letters);
-}
+  // numbers: the page number in the low half, the virtual address in the
+  // high. The digits come back through a pointer, as a vector passed by
+  // value would take another calling convention in code built without SSE2.
+  __attribute__((target("sse2"))) static void Of(uint64_t numbers, Value* digits) {
+    // Swapping each number's bytes puts its most significant byte first;
+    // the virtual address goes before the page number. A 64-bit build moves
+    // the swapped word into the register whole; a 32-bit one moves each half
+    // on its own rather than load as one what it just stored as two, which
+    // processors forward from their stores badly.
+    __m128i bytes;
+    if (sizeof(void*) == 8) {
+      const uint64_t swapped = __builtin_bswap64(numbers);
+      bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&swapped));
+    } else {
+      bytes =
+          _mm_unpacklo_epi32(_mm_cvtsi32_si128(__builtin_bswap32(numbers >> 32)),
+                             _mm_cvtsi32_si128(__builtin_bswap32(static_cast<uint32_t>(numbers))));
+    }
+    const __m128i low = _mm_set1_epi8(0x0F);
+    const __m128i nibbles =
+        _mm_unpacklo_epi8(_mm_and_si128(_mm_srli_epi16(bytes, 4), low), _mm_and_si128(bytes, low));
+    // Past '9' the letters start 7 ('A') or 39 ('a') characters further on.
+    const __m128i letterSteps =
+        _mm_set_epi8(39, 39, 39, 39, 39, 39, 39, 39, 7, 7, 7, 7, 7, 7, 7, 7);
+    const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), letterSteps);
+    *digits = _mm_add_epi8(_mm_add_epi8(nibbles, _mm_set1_epi8('0')), letters);
+  }
 
-inline void PutPageDigits(char* out, EntryDigits digits) {
-  _mm_storeh_pi(reinterpret_cast<__m64*>(out), _mm_castsi128_ps(digits));
-}
+  __attribute__((target("sse2"))) static void PutPage(char* out, const Value& digits) {
+    _mm_storeh_pi(reinterpret_cast<__m64*>(out), _mm_castsi128_ps(digits));
+  }
 
-inline void PutAddressDigits(char* out, EntryDigits digits) {
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), digits);
-}
-
-#else
+  __attribute__((target("sse2"))) static void PutAddress(char* out, const Value& digits) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), digits);
+  }
+};
 
 // The same in 32-bit integers, four digits at a time: the processors
 // without SSE2 are 32-bit ones, on which every 64-bit step takes two
 // instructions or more (the report's loop took about a third less time for
 // it in pfndb.exe under Wine).
-inline uint32_t HexDigits4(uint32_t value, uint32_t letterStep) {
-  // The 16 bits' nibbles a b c d become the bytes a, b, c, d in memory order.
-  uint32_t x = (value & 0xFF) << 16 | value >> 8;
-  x = (x >> 4 & 0x000F000Fu) | (x & 0x000F000Fu) << 8;
-  const uint32_t letters = (x + 0x06060606u) >> 4 & 0x01010101u;
-  return x + 0x30303030u + letters * letterStep;
-}
+struct PlainDigits {
+  struct Value {
+    uint32_t page[2];
+    uint32_t address[2];
+  };
 
-struct EntryDigits {
-  uint32_t page[2];
-  uint32_t address[2];
+  static uint32_t Four(uint32_t value, uint32_t letterStep) {
+    // The 16 bits' nibbles a b c d become the bytes a, b, c, d in memory
+    // order.
+    uint32_t x = (value & 0xFF) << 16 | value >> 8;
+    x = (x >> 4 & 0x000F000Fu) | (x & 0x000F000Fu) << 8;
+    const uint32_t letters = (x + 0x06060606u) >> 4 & 0x01010101u;
+    return x + 0x30303030u + letters * letterStep;
+  }
+
+  static void Of(uint64_t numbers, Value* digits) {
+    const uint32_t page = static_cast<uint32_t>(numbers);
+    const uint32_t address = static_cast<uint32_t>(numbers >> 32);
+    *digits = {{Four(page >> 16, 39), Four(page & 0xFFFF, 39)},
+               {Four(address >> 16, 7), Four(address & 0xFFFF, 7)}};
+  }
+
+  static void PutPage(char* out, const Value& digits) { memcpy(out, digits.page, 8); }
+  static void PutAddress(char* out, const Value& digits) { memcpy(out, digits.address, 8); }
 };
 
-inline EntryDigits DigitsOf(uint64_t numbers) {
-  const uint32_t page = static_cast<uint32_t>(numbers);
-  const uint32_t address = static_cast<uint32_t>(numbers >> 32);
-  return {{HexDigits4(page >> 16, 39), HexDigits4(page & 0xFFFF, 39)},
-          {HexDigits4(address >> 16, 7), HexDigits4(address & 0xFFFF, 7)}};
+// Chosen once, as the program starts: 32-bit processors before the Pentium 4
+// have no SSE2, and the exe is built to run on them.
+bool ProcessorHasSse2() {
+  unsigned eax, ebx, ecx, edx;
+  return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (edx & bit_SSE2) != 0;
 }
-
-inline void PutPageDigits(char* out, EntryDigits digits) { memcpy(out, digits.page, 8); }
-
-inline void PutAddressDigits(char* out, EntryDigits digits) { memcpy(out, digits.address, 8); }
-
-#endif
+const bool g_processorHasSse2 = ProcessorHasSse2();
+bool g_plainDigitsForced = false;
 
 inline void Store8(char* out, uint64_t bytes) { memcpy(out, &bytes, 8); }
 
@@ -151,6 +177,19 @@ inline uint64_t Text8(const char (&text)[9]) {
   memcpy(&bytes, text, 8);
   return bytes;
 }
+
+// " ", the line end, and zeros after it: stored last on each line, it lays
+// the next line's five leading zeros too.
+constexpr uint64_t LineEndWord() {
+  char bytes[8] = {' '};
+  size_t n = 1;
+  for (size_t i = 0; i < kLineEndLength; ++i) bytes[n++] = kLineEnd[i];
+  while (n < 8) bytes[n++] = '0';
+  uint64_t word = 0;
+  for (size_t i = 8; i-- > 0;) word = word << 8 | static_cast<unsigned char>(bytes[i]);
+  return word;
+}
+static_assert(kLineEndLength + 6 <= 8, "the line end word holds five zeros after the line end");
 
 // For each key, the " name " texts of every record with that key, in list
 // order. The keys are hashed into a table chosen so that, as a rule, no two
@@ -268,6 +307,31 @@ size_t NameLength(const ProcessNameRecord* record) {
   return length;
 }
 
+// A name as printed, each '\n' in it as the line end, as a text stream would
+// write it (at most kImageNameBytes * kLineEndLength bytes).
+size_t ShownNameLength(const ProcessNameRecord* record) {
+  const size_t length = NameLength(record);
+  size_t shown = length;
+  for (size_t i = 0; kLineEndLength > 1 && i < length; ++i)
+    shown += record->imageName[i] == '\n' ? kLineEndLength - 1 : 0;
+  return shown;
+}
+
+// Puts the name as printed at out; returns its length.
+size_t PutShownName(char* out, const ProcessNameRecord* record) {
+  const size_t length = NameLength(record);
+  if (kLineEndLength == 1) {
+    memcpy(out, record->imageName, length);
+    return length;
+  }
+  size_t n = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (record->imageName[i] == '\n') out[n++] = kLineEnd[0];
+    out[n++] = record->imageName[i];
+  }
+  return n;
+}
+
 // No process, or no index: a one-slot table that every key misses, or
 // that sends every key to the slow path.
 const NameIndex::Slot kNoNames[1] = {{0, 0}};
@@ -300,13 +364,14 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   if (records == 0) return;
   StartIndex(list, kSearchTheList, index);
 
-  // Groups at most half full; each name as " name " (at most 14 bytes).
+  // Groups at most half full; each name as " name " (at most 14 bytes, or
+  // more with line ends in it).
   uint32_t groupBits = 1;
   while ((uint64_t{1} << groupBits) < 2 * records) ++groupBits;
   const uint64_t groupCount = uint64_t{1} << groupBits;
   const uint64_t groupBytes = groupCount * sizeof(NameIndex::Group);
   const uint64_t keyBytes = records * sizeof(uint32_t);
-  const uint64_t textBytes = records * (kImageNameBytes + 2) + kShortNamesWidth;
+  const uint64_t textBytes = records * (kImageNameBytes * kLineEndLength + 2) + kShortNamesWidth;
   const uint64_t firstBytes = groupBytes + keyBytes + textBytes;
   // Offsets into the text are 32-bit.
   if (firstBytes > SIZE_MAX || textBytes > UINT32_MAX) return;
@@ -328,7 +393,7 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
       group->key = record->key;
       keys[keyCount++] = record->key;
     }
-    group->length += static_cast<uint32_t>(NameLength(record) + 2);
+    group->length += static_cast<uint32_t>(ShownNameLength(record) + 2);
   }
   uint32_t used = 0;
   for (uint32_t k = 0; k < keyCount; ++k) {
@@ -341,9 +406,8 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
     const ProcessNameRecord* record = ProcessNameRecordOf(l);
     NameIndex::Group* group = GroupOf(groups, groupBits, record->key);
     char* at = text + group->offset + group->length;
-    const size_t length = NameLength(record);
     at[0] = ' ';
-    memcpy(at + 1, record->imageName, length);
+    const size_t length = PutShownName(at + 1, record);
     at[length + 1] = ' ';
     group->length += static_cast<uint32_t>(length + 2);
   }
@@ -416,10 +480,9 @@ __attribute__((noinline)) void PutUncommonNames(const NameIndex& index, const Pf
     for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
       const ProcessNameRecord* record = ProcessNameRecordOf(l);
       if (record->key != key) continue;
-      const size_t length = NameLength(record);
-      EnsureRoom(span, length + 2);
+      EnsureRoom(span, ShownNameLength(record) + 2);
       span->p[0] = ' ';
-      memcpy(span->p + 1, record->imageName, length);
+      const size_t length = PutShownName(span->p + 1, record);
       span->p[length + 1] = ' ';
       span->p += length + 2;
     }
@@ -442,28 +505,18 @@ __attribute__((noinline)) void PutUncommonNames(const NameIndex& index, const Pf
   span->end = span->out + kConsoleMaxReserve;
 }
 
-}  // namespace
-
-int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const ProcessNameList* list,
-                     const MemoryRangeInfo* ranges) {
-  ConsoleWPrintf(L"Address        List         Type       Process      VA \n");
-
-  // The texts never change: built on the first report only.
-  static ListUseTexts listUse;
-  static bool listUseBuilt = false;
-  if (!listUseBuilt) {
-    BuildListUseTexts(&listUse);
-    listUseBuilt = true;
-  }
-  NameIndex names;
-  BuildNameIndex(list, &names);
+// The lines of the entries [entry, last), with Digits' digits. Inlined into
+// one function per way of making digits, so that the SSE2 one is compiled
+// for SSE2 and the other is not.
+template <typename Digits>
+__attribute__((always_inline)) inline void PutLines(const ListUseTexts& listUse,
+                                                    const NameIndex& names, const PfnEntry* entry,
+                                                    const PfnEntry* const last) {
   const NameIndex::Slot* const slots = names.slots;
   const uint32_t multiplier = names.multiplier;
   const uint32_t shift = names.shift;
   const char* const nameText = names.text;
 
-  const PfnEntry* entry = PfnEntries(request);
-  const PfnEntry* const last = entry + PfnRequestEntriesFor(ranges, requestSize);
   Span span;
   TakeSpan(&span);
   while (entry != last) {
@@ -495,8 +548,9 @@ int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const Proc
       // The address is the page number times 4096: never more than 44 bits,
       // so five zeros (laid by the line before), the page number's eight
       // digits, then three zeros.
-      const EntryDigits digits = DigitsOf(numbers);
-      PutPageDigits(p + 5, digits);
+      typename Digits::Value digits;
+      Digits::Of(numbers, &digits);
+      Digits::PutPage(p + 5, digits);
       memcpy(p + 13, "000 ", 4);
       p += 17;
       const uint32_t fields = static_cast<uint32_t>(words) & 0x7F;
@@ -512,16 +566,54 @@ int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const Proc
         // The span may be another now; count again after this line.
         batchEnd = entry + 1;
       }
-      // " 00000000", the virtual address's eight digits, " \n" and the next
-      // line's leading zeros.
+      // " 00000000", the virtual address's eight digits, " ", the line end
+      // and the next line's leading zeros.
       memcpy(p, " 0000000000000000", 16);
-      PutAddressDigits(p + 9, digits);
-      Store8(p + 17, Text8(" \n000000"));
-      p += 19;
+      Digits::PutAddress(p + 9, digits);
+      Store8(p + 17, LineEndWord());
+      p += kLineTail;
     }
     span.p = p;
   }
   HandOver(&span);
+}
+
+void PutLinesPlain(const ListUseTexts& listUse, const NameIndex& names, const PfnEntry* entry,
+                   const PfnEntry* last) {
+  PutLines<PlainDigits>(listUse, names, entry, last);
+}
+
+__attribute__((target("sse2"))) void PutLinesSse2(const ListUseTexts& listUse,
+                                                  const NameIndex& names, const PfnEntry* entry,
+                                                  const PfnEntry* last) {
+  PutLines<Sse2Digits>(listUse, names, entry, last);
+}
+
+}  // namespace
+
+void ForcePlainReportDigits(bool plain) { g_plainDigitsForced = plain; }
+
+bool ReportUsesSse2Digits() { return g_processorHasSse2 && !g_plainDigitsForced; }
+
+int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const ProcessNameList* list,
+                     const MemoryRangeInfo* ranges) {
+  ConsoleWPrintf(L"Address        List         Type       Process      VA \n");
+
+  // The texts never change: built on the first report only.
+  static ListUseTexts listUse;
+  static bool listUseBuilt = false;
+  if (!listUseBuilt) {
+    BuildListUseTexts(&listUse);
+    listUseBuilt = true;
+  }
+  NameIndex names;
+  BuildNameIndex(list, &names);
+  const PfnEntry* const first = PfnEntries(request);
+  const PfnEntry* const last = first + PfnRequestEntriesFor(ranges, requestSize);
+  if (ReportUsesSse2Digits())
+    PutLinesSse2(listUse, names, first, last);
+  else
+    PutLinesPlain(listUse, names, first, last);
   ReleaseNameIndex(&names);
   return 0;
 }

@@ -22,4 +22,12 @@ inline uint32_t ProcessKey(const PfnEntry& entry) {
 int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const ProcessNameList* list,
                      const MemoryRangeInfo* ranges);
 
+// Whether the report makes its digits with SSE2: the processor's answer, as
+// read when the program started, unless a test forced the plain digits.
+bool ReportUsesSse2Digits();
+
+// For tests, which check both ways of making digits on one processor: true
+// makes the report use its plain digits, false gives the choice back.
+void ForcePlainReportDigits(bool plain);
+
 #endif  // PFNDB_REPORT_REPORT_H_

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "native/console.h"
+#include "native/line_end.h"
 #include "native/native_query.h"
 #include "pfn/pfn.h"
 
@@ -158,7 +159,18 @@ ConsoleCapture::~ConsoleCapture() { SetConsoleSink(nullptr); }
 
 std::string ConsoleCapture::Take() {
   ConsoleFlush();
+  std::string bytes;
+  bytes.swap(g_captured);
+  if (kLineEndLength == 1) return bytes;
+  // Undoes what a text stream does to "\n"; a '\n' printed without the
+  // line end's first byte before it is a fault the tests must see.
   std::string out;
-  out.swap(g_captured);
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == kLineEnd[0] && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    if (bytes[i] == '\n' && (i == 0 || bytes[i - 1] != kLineEnd[0]))
+      ADD_FAILURE() << "a line end without its \\r at byte " << i;
+    out += bytes[i];
+  }
   return out;
 }

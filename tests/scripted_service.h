@@ -93,7 +93,9 @@ class ConsoleCapture {
  public:
   ConsoleCapture();
   ~ConsoleCapture();
-  // Everything printed so far (flushing first), and forgets it.
+  // Everything printed so far (flushing first), and forgets it. Line ends
+  // come back as "\n", as the program's formats write them; a test failure
+  // reports any "\n" not printed as the platform's line end.
   std::string Take();
 };
 
