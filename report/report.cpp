@@ -152,43 +152,6 @@ inline uint64_t Text8(const char (&text)[9]) {
   return bytes;
 }
 
-// For each key, the " name " texts of every record with that key, in list
-// order. The keys are hashed into a table chosen so that, as a rule, no two
-// share a slot: a lookup is then one load and one compare. A slot whose
-// names are not short enough for the fixed-size copy, or which some keys
-// share, is marked uncommon; a lookup landing there takes the slow path,
-// which finds the key in the table of groups.
-//
-// The index lives in two runtime-heap blocks. When either cannot be had,
-// every slot is uncommon and the slow path searches the list itself: the
-// same lines, with no memory beyond what the report already holds.
-struct NameIndex {
-  struct Slot {
-    uint32_t key;
-    // Offset into text times 256, plus the length: 0 when no record has
-    // the key, kUncommon for the slow path.
-    uint32_t names;
-  };
-  static const uint32_t kUncommon = 0xFF;
-  // Every key's names, open-addressed by key (linear probing).
-  struct Group {
-    uint32_t key;
-    uint32_t records;  // 0: the entry is free
-    uint32_t offset;
-    uint32_t length;
-  };
-  const Slot* slots;
-  uint32_t multiplier;
-  uint32_t shift;
-  // Padded so that kShortNamesWidth bytes can be read from any offset.
-  const char* text;
-  // Null when the list itself is searched.
-  const Group* groups;
-  uint32_t groupBits;
-  const ProcessNameList* list;
-  void* blocks[2];
-};
-
 inline uint32_t SlotOf(uint32_t key, uint32_t multiplier, uint32_t shift) {
   return key * multiplier >> shift;
 }
@@ -285,6 +248,8 @@ void StartIndex(const ProcessNameList* list, const NameIndex::Slot* slots, NameI
   index->blocks[0] = index->blocks[1] = nullptr;
 }
 
+}  // namespace
+
 void ReleaseNameIndex(NameIndex* index) {
   RuntimeFree(index->blocks[0]);
   RuntimeFree(index->blocks[1]);
@@ -376,6 +341,18 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) {
   index->groups = groups;
   index->groupBits = groupBits;
 }
+
+int FindNames(const NameIndex& index, uint32_t key, const char** names, uint32_t* length) {
+  if (ProcessNameListEmpty(index.list)) return 0;
+  if (index.groups == nullptr) return -1;
+  const NameIndex::Group* found = FindGroup(index.groups, index.groupBits, key);
+  if (found->records == 0) return 0;
+  *names = index.text + found->offset;
+  *length = found->length;
+  return 1;
+}
+
+namespace {
 
 // The console span the report is filling: [out, end), written up to p.
 struct Span {

@@ -81,6 +81,21 @@ uint32_t OwnerRowOf(StatTally* tally, const char* text, size_t length) {
   return row;
 }
 
+}  // namespace
+
+uint32_t TallyOwnerRow(StatTally* tally, const char* text, size_t length) {
+  return OwnerRowOf(tally, text, length);
+}
+
+uint32_t TallyNoOwnerRow(StatTally* tally) {
+  if (tally->noneRow == 0) {
+    tally->noneRow = AddRow(tally, kNoOwner, sizeof(kNoOwner) - 1, 0, Head()) + 1;
+  }
+  return tally->noneRow - 1;
+}
+
+namespace {
+
 void CloseRange(StatTally* tally) {
   if (!tally->rangeOpen) return;
   tally->rangeOpen = 0;
@@ -130,28 +145,10 @@ void TallyStartDump(StatTally* tally) {
   tally->rangeOpen = 0;
 }
 
-void TallyAddPage(StatTally* tally, int dump, const PageLine& page) {
-  ++tally->uses[dump][page.use][page.list];
-  if (page.use == 0) {
-    uint32_t row;
-    if (page.hasOwner) {
-      row = OwnerRowOf(tally, page.owner, page.ownerLength);
-    } else {
-      if (tally->noneRow == 0) {
-        tally->noneRow = AddRow(tally, kNoOwner, sizeof(kNoOwner) - 1, 0, Head()) + 1;
-      }
-      row = tally->noneRow - 1;
-    }
-    ++tally->owners[row].pages[dump][page.list];
-  }
-  // A range ending at the top of the address space does not go on from 0.
-  if (tally->rangeOpen && page.address == tally->open.end && page.address != 0) {
-    tally->open.end += 4096;
-    return;
-  }
+void TallyStartRange(StatTally* tally, uint64_t address) {
   CloseRange(tally);
-  tally->open.start = page.address;
-  tally->open.end = page.address + 4096;
+  tally->open.start = address;
+  tally->open.end = address + 4096;
   tally->rangeOpen = 1;
 }
 

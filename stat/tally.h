@@ -63,9 +63,40 @@ void TallyClear(StatTally* tally);
 
 // Forgets the ranges counted so far: only the last dump's are shown.
 void TallyStartDump(StatTally* tally);
-// REQUIRES: dump < kTallyDumps; page.owner[0 .. 16) is readable (as it is
-// for a page from ParsePageLine: the line's tail follows the owner).
-void TallyAddPage(StatTally* tally, int dump, const PageLine& page);
+
+// The row that counts the private pages of an owner text (the names as the
+// report prints them, without the outer spaces): made when the text is new,
+// kOtherOwners' once the rows or their text store are full. Each source
+// finds a row once per owner it meets, not once per page.
+// REQUIRES: text[0 .. 16) is readable, whatever length is.
+uint32_t TallyOwnerRow(StatTally* tally, const char* text, size_t length);
+// The row of private pages whose key has no record, kNoOwner's.
+uint32_t TallyNoOwnerRow(StatTally* tally);
+
+// One page as the tally counts it, whatever source it came from.
+struct TallyPage {
+  uint64_t address;  // a multiple of 4096
+  uint32_t row;      // the owner's row, for a process-private page (use 0)
+  uint8_t list;      // < kListCount
+  uint8_t use;       // < kUseCount
+};
+
+// Starts a range at page.address, closing the one before.
+void TallyStartRange(StatTally* tally, uint64_t address);
+
+// REQUIRES: dump < kTallyDumps; for use 0, row came from TallyOwnerRow or
+// TallyNoOwnerRow since the tally was last cleared.
+inline void TallyAddPage(StatTally* tally, int dump, const TallyPage& page) {
+  ++tally->uses[dump][page.use][page.list];
+  if (page.use == 0) ++tally->owners[page.row].pages[dump][page.list];
+  // A range ending at the top of the address space does not go on from 0.
+  if (tally->rangeOpen && page.address == tally->open.end && page.address != 0) {
+    tally->open.end += 4096;
+    return;
+  }
+  TallyStartRange(tally, page.address);
+}
+
 // Closes the last range of the dump.
 void TallyEndDump(StatTally* tally);
 
