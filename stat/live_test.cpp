@@ -118,8 +118,10 @@ std::string ReadBytes(const std::string& path) {
   return Contents(file);
 }
 
-// Every view, and the map, of --live against the dump's.
-void ExpectLiveEqualsDump(const Machine& m) {
+// Every view, and the map unless it is left out, of --live against the
+// dump's. (A map up to page 0xFFFFFFFF is 16 million pixels: the program
+// test draws one of the stand-in's, above 4 GiB.)
+void ExpectLiveEqualsDump(const Machine& m, bool withMap = true) {
   const std::string dump = DumpOf(m);
   ASSERT_NE(dump.find("Address        List"), std::string::npos) << dump;
   const std::vector<std::vector<std::string>> views = {
@@ -144,6 +146,7 @@ void ExpectLiveEqualsDump(const Machine& m) {
     zeros += std::string(use) + ",0,0,0,0,0,0,0,0,0\n";
   }
   EXPECT_EQ(same.out, zeros);
+  if (!withMap) return;
   const std::string map = testing::TempDir() + "live_test_map.png";
   const Ran dumped = Stat({"--map", map + "1", "-"}, dump);
   const Ran live = Live(m, {"--map", map + "2", "--live"});
@@ -179,12 +182,12 @@ TEST(Live, EveryViewEqualsThatOfTheDumpOfTheSameAnswers) {
   high.ranges = {{0x100000, 4}, {0xFFFFFFF0, 0x20}};
   high.sources = {};
   high.entry = [](uint32_t page, PfnEntry* e) { PutEntry(e, page, page % 8, page % 2, 0); };
-  ExpectLiveEqualsDump(high);
+  ExpectLiveEqualsDump(high, false);
 
   // One process, whose record the probe brings.
   Machine one = high;
   one.sources = {{2, 0xFFFFFFF3, 1, "init"}};
-  ExpectLiveEqualsDump(one);
+  ExpectLiveEqualsDump(one, false);
 }
 
 TEST(Live, EachFailingStepSaysWhichWithStatus2AndNothingOnStdout) {
