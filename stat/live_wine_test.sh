@@ -45,8 +45,8 @@ done
 
 run "$refusing" --live
 status=$?
-printf '%s\n' \
-  "pfnstat: cannot read this machine's page-frame database: the physical ranges query failed (status c0000061)" \
+step="the physical ranges query failed (status c0000061)"
+printf '%s\n' "pfnstat: cannot read this machine's page-frame database: $step" \
   "pfnstat: run it from an elevated console (as administrator)" >"$work/want"
 # Standard error is in text mode: "\r\n".
 if [[ $status -ne 2 || -s $work/got ]] || ! cmp -s <(tr -d '\r' <"$work/err") "$work/want"; then

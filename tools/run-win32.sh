@@ -5,8 +5,8 @@
 # in ntdll's place: the stand-in (build-win32/pfndb_machine.dll, sized by
 # PFNDB_STANDIN_PAGES and PFNDB_STANDIN_PROCESSES like libntdll.so), or the
 # module DLL names (a Linux path). Standard output is the exe's, byte for
-# byte (pfndb's with CR LF line ends, pfnstat's binary); the exit status is the exe's (255 for -1), or 126
-# when the launcher could not start it. Builds what is missing and starts the
+# byte (pfndb's with CR LF line ends, pfnstat's binary); the exit status is
+# the exe's (255 for -1), or 126 when the launcher could not start it. Builds what is missing and starts the
 # Wine prefix (PFNDB_WINEPREFIX, as tools/wine-run) first; their reports go
 # to stderr.
 #   tools/run-win32.sh -p > pfn.txt
