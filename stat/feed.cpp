@@ -15,7 +15,7 @@ int FeedTally(PageBatchFn next, void* source, StatTally* tally, int dump, PageMa
   size_t got = 0;
   int result;
   while ((result = next(source, tally, pages, kBatch, &got)) > 0) {
-    for (size_t i = 0; i < got; ++i) TallyAddPage(tally, dump, pages[i]);
+    TallyAddPages(tally, dump, pages, got);
     if (map == nullptr) continue;
     for (size_t i = 0; i < got; ++i)
       *mapFull |= PageMapAdd(map, pages[i].address >> 12, pages[i].use);

@@ -33,7 +33,7 @@ inline TallyPage TallyPageOfLine(StatTally* tally, const PageLine& line) {
   page.address = line.address;
   page.list = static_cast<uint8_t>(line.list);
   page.use = static_cast<uint8_t>(line.use);
-  page.row = 0;
+  page.row = kNotOwnedRow;
   if (line.use == 0) {
     page.row =
         line.hasOwner ? TallyOwnerRow(tally, line.owner, line.ownerLength) : TallyNoOwnerRow(tally);

@@ -155,7 +155,7 @@ int NextLivePages(void* source, StatTally* tally, TallyPage* pages, size_t room,
     page.address = uint64_t{entry->pageFrameNumber} << 12;
     page.list = static_cast<uint8_t>((entry->word0 >> 4) & 0x7);
     page.use = static_cast<uint8_t>(use > 11 ? kNoValueUse : use);
-    page.row = use == 0 ? RowOfKey(machine, tally, ProcessKey(*entry)) : 0;
+    page.row = use == 0 ? RowOfKey(machine, tally, ProcessKey(*entry)) : kNotOwnedRow;
   }
   machine->next = entry;
   *got = n;

@@ -37,7 +37,7 @@ struct PageRange {
 
 struct StatTally {
   uint64_t uses[kTallyDumps][kUseCount][kListCount];
-  OwnerRow* owners;  // [0 .. ownerCount), kMaxOwners + 2 allocated
+  OwnerRow* owners;  // [0 .. ownerCount), kMaxOwners + 3 allocated
   uint32_t ownerCount;
   uint32_t* slots;    // hash table of owner rows: row + 1, or 0 when free
   uint32_t noneRow;   // row + 1, or 0 while there is none
@@ -73,28 +73,26 @@ uint32_t TallyOwnerRow(StatTally* tally, const char* text, size_t length);
 // The row of private pages whose key has no record, kNoOwner's.
 uint32_t TallyNoOwnerRow(StatTally* tally);
 
+// The row a page of any use but 0 carries: counted in, never shown, so that
+// counting a page does not branch on its use (which is as good as random).
+const uint32_t kNotOwnedRow = kMaxOwners + 2;
+
 // One page as the tally counts it, whatever source it came from.
 struct TallyPage {
   uint64_t address;  // a multiple of 4096
-  uint32_t row;      // the owner's row, for a process-private page (use 0)
+  uint32_t row;      // the owner's row for a process-private page (use 0),
+                     // kNotOwnedRow for any other
   uint8_t list;      // < kListCount
   uint8_t use;       // < kUseCount
 };
 
-// Starts a range at page.address, closing the one before.
-void TallyStartRange(StatTally* tally, uint64_t address);
+// Counts pages[0 .. count) as pages of dump `dump`, in their order.
+// REQUIRES: dump < kTallyDumps; for use 0, each row came from TallyOwnerRow
+// or TallyNoOwnerRow since the tally was last cleared.
+void TallyAddPages(StatTally* tally, int dump, const TallyPage* pages, size_t count);
 
-// REQUIRES: dump < kTallyDumps; for use 0, row came from TallyOwnerRow or
-// TallyNoOwnerRow since the tally was last cleared.
 inline void TallyAddPage(StatTally* tally, int dump, const TallyPage& page) {
-  ++tally->uses[dump][page.use][page.list];
-  if (page.use == 0) ++tally->owners[page.row].pages[dump][page.list];
-  // A range ending at the top of the address space does not go on from 0.
-  if (tally->rangeOpen && page.address == tally->open.end && page.address != 0) {
-    tally->open.end += 4096;
-    return;
-  }
-  TallyStartRange(tally, page.address);
+  TallyAddPages(tally, dump, &page, 1);
 }
 
 // Closes the last range of the dump.
