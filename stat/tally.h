@@ -87,8 +87,9 @@ struct TallyPage {
 };
 
 // Counts pages[0 .. count) as pages of dump `dump`, in their order.
-// REQUIRES: dump < kTallyDumps; for use 0, each row came from TallyOwnerRow
-// or TallyNoOwnerRow since the tally was last cleared.
+// REQUIRES: dump < kTallyDumps; each page's row is kNotOwnedRow unless its
+// use is 0, when it came from TallyOwnerRow or TallyNoOwnerRow since the
+// tally was last cleared.
 void TallyAddPages(StatTally* tally, int dump, const TallyPage* pages, size_t count);
 
 inline void TallyAddPage(StatTally* tally, int dump, const TallyPage& page) {
