@@ -3,6 +3,10 @@
 // claims, the run must end with status 0 or -1 and every block released;
 // ASan, UBSan and LSan watch every access on the way.
 //
+// Then `pfnstat --live`'s reading of the machine against the same answers:
+// it fails where pfndb failed, counts exactly the entries the request holds,
+// and gives the tally pfnstat gets from pfndb's dump.
+//
 // Input, read front to back (fuzz_input.h: zeros past the end):
 //   u8 flags      bit 0: no RtlAdjustPrivilege entry; bit 1: no
 //                 NtQuerySystemInformation entry; bit 2: every output
@@ -33,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include "cli/pfndb.h"
 #include "fuzz/fuzz_input.h"
@@ -41,6 +46,11 @@
 #include "native/native_query.h"
 #include "native/ntdll.h"
 #include "pfn/pfn.h"
+#include "stat/dump_reader.h"
+#include "stat/feed.h"
+#include "stat/live.h"
+#include "stat/memory_source.h"
+#include "stat/tally.h"
 
 namespace {
 
@@ -67,6 +77,10 @@ uint32_t g_indexBlocks;
 // them.
 uint32_t g_lastReturnLength;
 uint32_t g_highestPage;
+// The entries pfndb's walk named in the request, as the service saw them.
+uint32_t g_requestEntries;
+// What pfndb printed.
+std::string g_output;
 
 // PFNDB_FUZZ_SHOW=1 shows the run on standard error, to read what an input
 // that libFuzzer kept makes pfndb print.
@@ -74,7 +88,9 @@ bool g_show = false;
 
 int DiscardSink(const char* bytes, size_t count) {
   if (g_show) fwrite(bytes, 1, count, stderr);
-  return (g_flags & 4) ? -1 : 0;
+  if (g_flags & 4) return -1;
+  g_output.append(bytes, count);
+  return 0;
 }
 
 bool FailAllocation(HeapSite site) {
@@ -136,6 +152,8 @@ uint32_t WritePfnEntries(void* data, uint32_t dataLength, bool write) {
   }
   uint8_t header = TakeU8(&g_in);
   uint32_t entryCount = (header & 1) ? TakeU32(&g_in) : 0;
+  if (data != nullptr && dataLength >= sizeof(PfnRequest))
+    g_requestEntries = static_cast<PfnRequest*>(data)->entryCount;
   if (!write || data == nullptr) return dataLength;
   if (kinds > 0 && dataLength >= sizeof(PfnRequest)) {
     // Only the entries the request names: pfndb reads no others, and the
@@ -248,6 +266,80 @@ NativeEntry Lookup(const wchar_t* moduleName, const char* entryName) {
   return nullptr;
 }
 
+void StartRun(const uint8_t* data, size_t size) {
+  FuzzInputStart(&g_in, data, size);
+  g_flags = TakeU8(&g_in);
+  g_failSites = TakeU8(&g_in);
+  g_failName = TakeU8(&g_in);
+  g_nameRecords = 0;
+  g_indexBlocks = 0;
+  g_lastReturnLength = 0;
+  g_highestPage = 0;
+  g_requestEntries = 0;
+  SetNativeEntryLookup(Lookup);
+  SetHeapFailureHook(FailAllocation);
+  g_NtQuerySystemInformation = nullptr;
+}
+
+bool SameTallies(const StatTally& a, const StatTally& b) {
+  if (memcmp(a.uses, b.uses, sizeof(a.uses)) != 0 || a.ownerCount != b.ownerCount ||
+      a.rangeCount != b.rangeCount || a.rangesLeftOut != b.rangesLeftOut) {
+    return false;
+  }
+  for (uint32_t r = 0; r < a.ownerCount; ++r) {
+    const OwnerRow& x = a.owners[r];
+    const OwnerRow& y = b.owners[r];
+    if (x.length != y.length || memcmp(x.text, y.text, x.length) != 0 ||
+        (x.text == kNoOwner) != (y.text == kNoOwner) ||
+        memcmp(x.pages, y.pages, sizeof(x.pages)) != 0) {
+      return false;
+    }
+  }
+  return memcmp(a.ranges, b.ranges, a.rangeCount * sizeof(PageRange)) == 0;
+}
+
+// pfnstat's reading of the machine the input plays, after pfndb's run
+// ended with status.
+void CheckLive(const uint8_t* data, size_t size, int status) {
+  static StatTally live, dumped;
+  static DumpReader reader;
+  static const int made =
+      TallyInit(&live) | TallyInit(&dumped) | DumpReaderInit(&reader, ReadFromMemory, nullptr);
+  FUZZ_REQUIRE(made == 0);
+  const std::string dump = g_output;
+  StartRun(data, size);
+  const int64_t blocks = HeapLiveBlocks();
+  LiveMachine machine;
+  int result = LiveMachineRead(&machine);
+  uint64_t pages = 0;
+  if (result == 0) {
+    TallyClear(&live);
+    int mapFull = 0;
+    FUZZ_REQUIRE(FeedTally(NextLivePages, &machine, &live, 0, nullptr, &mapFull) == 0);
+    for (unsigned use = 0; use < kUseCount; ++use)
+      for (unsigned list = 0; list < kListCount; ++list) pages += live.uses[0][use][list];
+    FUZZ_REQUIRE(pages == g_requestEntries);
+  }
+  LiveMachineFree(&machine);
+  SetHeapFailureHook(nullptr);
+  SetNativeEntryLookup(nullptr);
+  FUZZ_REQUIRE(HeapLiveBlocks() == blocks);
+  // Wherever pfndb fails for the machine's sake, so does pfnstat; pfnstat
+  // needs the name index that pfndb can do without.
+  if (status != 0 && (g_flags & 4) == 0) FUZZ_REQUIRE(result != 0);
+  if (status == 0 && (g_failSites & 0x30) == 0) FUZZ_REQUIRE(result == 0);
+  if (status != 0 || result != 0 || (g_flags & 4) != 0) return;
+
+  // The dump pfndb printed, read back: the same counts, rows and ranges.
+  // A name holding a line break breaks its line; such a dump is not read.
+  MemorySource source = {dump.data(), dump.size(), 0, 0, 0};
+  DumpReaderRestart(&reader, ReadFromMemory, &source);
+  TallyClear(&dumped);
+  int mapFull = 0;
+  if (FeedTally(NextDumpPages, &reader, &dumped, 0, nullptr, &mapFull) != 0) return;
+  FUZZ_REQUIRE(SameTallies(live, dumped));
+}
+
 }  // namespace
 
 // A run frees every block it made before the next starts, so a use after
@@ -264,20 +356,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzInputStart(&g_in, data, size);
-  g_flags = TakeU8(&g_in);
-  g_failSites = TakeU8(&g_in);
-  g_failName = TakeU8(&g_in);
-  g_nameRecords = 0;
-  g_indexBlocks = 0;
-  g_lastReturnLength = 0;
-  g_highestPage = 0;
-
+  StartRun(data, size);
+  g_output.clear();
   SetConsoleSink(DiscardSink);
   ConsoleClearError();
-  SetNativeEntryLookup(Lookup);
-  SetHeapFailureHook(FailAllocation);
-  g_NtQuerySystemInformation = nullptr;
 
   const int64_t live = HeapLiveBlocks();
   wchar_t commandLine[] = L"pfndb -p";
@@ -292,5 +374,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A run without its entry points, or whose output was lost, must not
   // claim success.
   if ((g_flags & 7) != 0) FUZZ_REQUIRE(status == -1);
+  CheckLive(data, size, status);
+  SetConsoleSink(DiscardSink);
   return 0;
 }

@@ -13,6 +13,7 @@
 
 #include "fuzz/fuzz_input.h"
 #include "stat/dump_reader.h"
+#include "stat/feed.h"
 #include "stat/memory_source.h"
 #include "stat/tally.h"
 #include "stat/views.h"
@@ -60,11 +61,45 @@ Expected Reference(const std::string& text) {
   return expected;
 }
 
-std::string Describe(const PageLine& page) {
+std::string Describe(uint64_t address, unsigned list, unsigned use, int hasOwner,
+                     const std::string& owner) {
   char head[64];
-  snprintf(head, sizeof(head), "%016llx %u %u %d ", static_cast<unsigned long long>(page.address),
-           page.list, page.use, page.hasOwner);
-  return head + std::string(page.owner, page.ownerLength);
+  snprintf(head, sizeof(head), "%016llx %u %u %d ", static_cast<unsigned long long>(address), list,
+           use, hasOwner);
+  return head + owner;
+}
+
+std::string Describe(const PageLine& page) {
+  return Describe(page.address, page.list, page.use, page.hasOwner,
+                  std::string(page.owner, page.ownerLength));
+}
+
+// A page as the tally got it: its owner is the text of its row.
+std::string Describe(const StatTally& tally, const TallyPage& page) {
+  const OwnerRow& row = tally.owners[page.row];
+  const int hasOwner = page.use == 0 && row.text != kNoOwner;
+  return Describe(page.address, page.list, page.use, hasOwner,
+                  hasOwner ? std::string(row.text, row.length) : std::string());
+}
+
+// The pages of the dump reader, each checked against the reference's.
+struct CheckedPages {
+  DumpReader* reader;
+  const std::vector<std::string>* described;
+  size_t count;
+};
+
+int NextCheckedPages(void* source, StatTally* tally, TallyPage* pages, size_t room, size_t* got) {
+  CheckedPages* checked = static_cast<CheckedPages*>(source);
+  const int result = NextDumpPages(checked->reader, tally, pages, room, got);
+  for (size_t i = 0; result > 0 && i < *got; ++i) {
+    const TallyPage& page = pages[i];
+    FUZZ_REQUIRE(page.address % 4096 == 0 && page.list < kListCount && page.use < kUseCount);
+    FUZZ_REQUIRE(checked->count < checked->described->size() &&
+                 Describe(*tally, page) == (*checked->described)[checked->count]);
+    ++checked->count;
+  }
+  return result;
 }
 
 void ReadOne(const std::string& text, size_t piece, StatTally* tally, int dump,
@@ -83,23 +118,15 @@ void ReadOne(const std::string& text, size_t piece, StatTally* tally, int dump,
   static const int made = DumpReaderInit(&reader, ReadFromMemory, &source);
   FUZZ_REQUIRE(made == 0);
   DumpReaderRestart(&reader, ReadFromMemory, &source);
-  TallyStartDump(tally);
-  PageLine page;
-  int next;
-  size_t count = 0;
-  while ((next = DumpReaderNext(&reader, &page)) == 1) {
-    FUZZ_REQUIRE(page.address % 4096 == 0 && page.list < kListCount && page.use < kUseCount);
-    FUZZ_REQUIRE(page.hasOwner || page.ownerLength == 0);
-    FUZZ_REQUIRE(page.use == 0 || !page.hasOwner);
-    FUZZ_REQUIRE(count < described.size() && Describe(page) == described[count]);
-    ++count;
-    TallyAddPage(tally, dump, page);
-  }
-  TallyEndDump(tally);
+  CheckedPages checked = {&reader, &described, 0};
+  int mapFull = 0;
+  const int next = FeedTally(NextCheckedPages, &checked, tally, dump, nullptr, &mapFull);
+  const size_t count = checked.count;
   FUZZ_REQUIRE(count == described.size());
   FUZZ_REQUIRE(reader.error == expected.error && reader.errorLine == expected.errorLine);
   FUZZ_REQUIRE(next == (expected.error == kDumpNoError ? 0 : -1));
   FUZZ_REQUIRE(reader.cutShortLine == expected.cutShortLine);
+  PageLine page;
   FUZZ_REQUIRE(DumpReaderNext(&reader, &page) == next);
   *pagesRead = count;
 }

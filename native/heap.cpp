@@ -9,11 +9,17 @@ HeapFailureHook g_failureHook = nullptr;
 // library's, and a block released to the wrong one would otherwise pass.
 int64_t g_runtimeBlocks = 0;
 int64_t g_processBlocks = 0;
+uint64_t g_failedRequests = 0;
 
-bool FailOnPurpose(HeapSite site) { return g_failureHook != nullptr && g_failureHook(site); }
+bool FailOnPurpose(HeapSite site) {
+  const bool fail = g_failureHook != nullptr && g_failureHook(site);
+  g_failedRequests += fail;
+  return fail;
+}
 
 void* Count(void* block, int64_t* blocks) {
   if (block != nullptr) ++*blocks;
+  g_failedRequests += block == nullptr;
   return block;
 }
 
@@ -48,5 +54,7 @@ void ProcessHeapFree(void* block) {
 }
 
 void SetHeapFailureHook(HeapFailureHook hook) { g_failureHook = hook; }
+
+uint64_t HeapFailedRequests() { return g_failedRequests; }
 
 int64_t HeapLiveBlocks() { return g_runtimeBlocks + (g_processBlocks << 32); }

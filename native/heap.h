@@ -32,6 +32,11 @@ void ProcessHeapFree(void* block);
 typedef bool (*HeapFailureHook)(HeapSite site);
 void SetHeapFailureHook(HeapFailureHook hook);
 
+// Requests of either heap that were answered with null, whether the heap
+// ran out or the hook refused them: a caller whose step failed tells by it
+// that memory was the reason.
+uint64_t HeapFailedRequests();
+
 // Blocks handed out and not yet released: the runtime heap's count plus 2^32
 // times the process heap's, so that a block released to the wrong heap
 // changes it as a leak does.

@@ -20,7 +20,7 @@ int InitNativeQuery() {
       NativeEntryCast<RtlAdjustPrivilegeFn>(g_lookup(kNtdll, "RtlAdjustPrivilege"));
   if (adjust == nullptr) {
     ConsoleWPrintf(L"cannot get adjust priviledge function pointer\n");
-    return -1;
+    return kNoAdjustPrivilegeEntry;
   }
   // Without these a later query may be refused; that query reports its status.
   adjust(kSeProfileSingleProcessPrivilege, 1, 0, &g_privilegeWasEnabled);
@@ -31,7 +31,7 @@ int InitNativeQuery() {
   if (g_NtQuerySystemInformation == nullptr) {
     ConsoleWPrintf(L"cannot get access to NtQueryInformation\n");
     ConsoleWPrintf(L"cannot initialize NtQuery pointer\n");
-    return -1;
+    return kNoQueryEntry;
   }
   return 0;
 }

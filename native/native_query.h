@@ -15,10 +15,14 @@ const uint32_t kSeDebugPrivilege = 20;
 // scripted service.
 extern NtQuerySystemInformationFn g_NtQuerySystemInformation;
 
+// What InitNativeQuery returns when an entry point is missing.
+const int kNoAdjustPrivilegeEntry = -1;
+const int kNoQueryEntry = -2;
+
 // Enables the profile-single-process and debug privileges (a refusal is not
 // an error) and resolves NtQuerySystemInformation from "ntdll.dll".
-// Returns 0, or -1 after printing why when an entry point is missing; the
-// pointer then stays null.
+// Returns 0, or after printing why kNoAdjustPrivilegeEntry or kNoQueryEntry
+// for the entry point that is missing; the pointer then stays null.
 int InitNativeQuery();
 
 // Replaces the lookup InitNativeQuery resolves its entries with, so a test

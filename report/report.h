@@ -16,6 +16,55 @@ inline uint32_t ProcessKey(const PfnEntry& entry) {
   return (entry.word0 >> 9) | (entry.word1 << 23);
 }
 
+// For each key, the " name " texts of every record with that key, in list
+// order. The keys are hashed into a table chosen so that, as a rule, no two
+// share a slot: a lookup is then one load and one compare. A slot whose
+// names are not short enough for the fixed-size copy, or which some keys
+// share, is marked uncommon; a lookup landing there takes the slow path,
+// which finds the key in the table of groups.
+//
+// The index lives in two runtime-heap blocks. When either cannot be had,
+// every slot is uncommon and the slow path searches the list itself: the
+// same lines, with no memory beyond what the report already holds.
+struct NameIndex {
+  struct Slot {
+    uint32_t key;
+    // Offset into text times 256, plus the length: 0 when no record has
+    // the key, kUncommon for the slow path.
+    uint32_t names;
+  };
+  static const uint32_t kUncommon = 0xFF;
+  // Every key's names, open-addressed by key (linear probing).
+  struct Group {
+    uint32_t key;
+    uint32_t records;  // 0: the entry is free
+    uint32_t offset;
+    uint32_t length;
+  };
+  const Slot* slots;
+  uint32_t multiplier;
+  uint32_t shift;
+  // Padded so that 32 bytes can be read from any offset.
+  const char* text;
+  // Null when the list itself is searched.
+  const Group* groups;
+  uint32_t groupBits;
+  const ProcessNameList* list;
+  void* blocks[2];
+};
+
+// Builds the index of list's names; when memory for it cannot be had, leaves
+// one that searches the list. Either way the report's lines come out the
+// same. Release with ReleaseNameIndex, before the list.
+void BuildNameIndex(const ProcessNameList* list, NameIndex* index);
+void ReleaseNameIndex(NameIndex* index);
+
+// The names the report prints for a process-private page of key: returns 1
+// with *names and *length (" a  b " for two records, valid until the index
+// is released, with 32 readable bytes after them), 0 when no record has the
+// key, or -1 when the index was built without its memory and cannot tell.
+int FindNames(const NameIndex& index, uint32_t key, const char** names, uint32_t* length);
+
 // Prints the header and one line for each entry the walk over ranges wrote
 // into request (a block of requestSize bytes), naming the processes of list
 // whose key matches each process-private page. Returns 0.

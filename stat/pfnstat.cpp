@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "stat/dump_reader.h"
+#include "stat/feed.h"
+#include "stat/live.h"
 #include "stat/page_map.h"
 #include "stat/tally.h"
 #include "stat/views.h"
@@ -12,7 +14,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: pfnstat [--csv uses|processes|ranges] [--map FILE.png] DUMP [AFTER]\n";
+    "usage: pfnstat [--csv uses|processes|ranges] [--map FILE.png] DUMP [AFTER]\n"
+    "       pfnstat [--csv uses|processes|ranges] [--map FILE.png] [DUMP] --live\n";
 
 const char kHelp[] =
     "\n"
@@ -20,7 +23,8 @@ const char kHelp[] =
     "and list, process-private memory per owner, and the physical ranges.\n"
     "With AFTER, a later dump of the same machine, the uses and owners show\n"
     "AFTER minus DUMP, and the ranges are AFTER's. A dump named - is read\n"
-    "from standard input.\n"
+    "from standard input. --live takes the place of the last dump: this\n"
+    "machine as it is now, asked as `pfndb -p` asks it.\n"
     "\n"
     "  --csv VIEW      print only VIEW (uses, processes or ranges) as CSV,\n"
     "                  counting pages\n"
@@ -40,6 +44,7 @@ struct Options {
   const char* map;  // or null
   const char* dumps[2];
   int dumpCount;
+  int live;  // the machine comes after the dumps
 };
 
 // Returns 0, or -1 with a reason for a command line that means nothing.
@@ -73,6 +78,12 @@ int ScanOptions(int argc, char** argv, Options* options, const char** reason) {
         return -1;
       }
       options->map = argv[++i];
+    } else if (!onlyDumps && strcmp(arg, "--live") == 0) {
+      if (options->live) {
+        *reason = "--live given twice";
+        return -1;
+      }
+      options->live = 1;
     } else if (!onlyDumps && strcmp(arg, "--") == 0) {
       onlyDumps = 1;
     } else if (!onlyDumps && arg[0] == '-' && arg[1] != '\0') {
@@ -87,7 +98,11 @@ int ScanOptions(int argc, char** argv, Options* options, const char** reason) {
     }
   }
   if (options->help) return 0;
-  if (options->dumpCount == 0) {
+  if (options->live && options->dumpCount == 2) {
+    *reason = "--live takes the place of AFTER: at most one dump with it";
+    return -1;
+  }
+  if (options->dumpCount == 0 && !options->live) {
     *reason = "no dump named";
     return -1;
   }
@@ -130,15 +145,8 @@ int ReadDump(const char* path, int dump, DumpReader* reader, StatTally* tally, P
     return -1;
   }
   DumpReaderRestart(reader, ReadFromFile, &source);
-  TallyStartDump(tally);
-  PageLine page;
-  int next;
   int mapFull = 0;
-  while ((next = DumpReaderNext(reader, &page)) > 0) {
-    TallyAddPage(tally, dump, page);
-    if (map != nullptr) mapFull |= PageMapAdd(map, page.address >> 12, page.use);
-  }
-  TallyEndDump(tally);
+  const int next = FeedTally(NextDumpPages, reader, tally, dump, map, &mapFull);
   if (!fromInput) fclose(source.file);
   if (next == 0 && mapFull != 0) {
     fprintf(err, "pfnstat: out of memory for the map\n");
@@ -161,16 +169,36 @@ int ReadDump(const char* path, int dump, DumpReader* reader, StatTally* tally, P
   return -1;
 }
 
+// Reads this machine into the tally as dump `dump`, and into map unless it
+// is null. Returns 0, or -1 after saying why on err.
+int ReadLive(int dump, StatTally* tally, PageMap* map, FILE* err) {
+  LiveMachine machine;
+  int result = LiveMachineRead(&machine);
+  int mapFull = 0;
+  if (result == 0) result = FeedTally(NextLivePages, &machine, tally, dump, map, &mapFull);
+  if (result != 0) PrintLiveFailure(machine, err);
+  LiveMachineFree(&machine);
+  if (result == 0 && mapFull != 0) {
+    fprintf(err, "pfnstat: out of memory for the map\n");
+    return -1;
+  }
+  return result;
+}
+
 int Run(const Options& options, DumpReader* reader, StatTally* tally, PageMap* map, FILE* in,
         FILE* out, FILE* err) {
-  // The map shows the last dump: AFTER when there is one.
+  // The map shows the last dump: AFTER when there is one. The machine comes
+  // last, so a dump that cannot be read fails before it is asked.
+  const int sources = options.dumpCount + options.live;
   for (int dump = 0; dump < options.dumpCount; ++dump) {
-    PageMap* drawn = dump == options.dumpCount - 1 ? map : nullptr;
+    PageMap* drawn = dump == sources - 1 ? map : nullptr;
     if (ReadDump(options.dumps[dump], dump, reader, tally, drawn, in, err) != 0) {
       return kStatusFailed;
     }
   }
-  const char* last = ShownName(options.dumps[options.dumpCount - 1]);
+  if (options.live && ReadLive(options.dumpCount, tally, map, err) != 0) return kStatusFailed;
+  const char* first = options.dumpCount > 0 ? ShownName(options.dumps[0]) : kLiveName;
+  const char* last = options.live ? kLiveName : ShownName(options.dumps[options.dumpCount - 1]);
   if (options.csv && options.view == kViewRanges && tally->rangesLeftOut != 0) {
     fprintf(err, "pfnstat: %s: more than %" PRIu64 " physical ranges\n", last,
             static_cast<uint64_t>(kMaxRanges));
@@ -182,8 +210,7 @@ int Run(const Options& options, DumpReader* reader, StatTally* tally, PageMap* m
     fprintf(err, "pfnstat: cannot write %s: %s\n", options.map, reason);
     return kStatusFailed;
   }
-  ViewSource source = {tally, options.dumpCount == 2, ShownName(options.dumps[0]),
-                       options.dumpCount == 2 ? last : nullptr};
+  ViewSource source = {tally, sources == 2, first, sources == 2 ? last : nullptr};
   const int written =
       options.csv ? WriteViewCsv(source, options.view, out) : PrintViews(source, out);
   if (written != 0) {

@@ -1,14 +1,16 @@
 // pfnstat: what a page-frame dump says, at a glance.
 //   pfnstat [--csv uses|processes|ranges] [--map FILE.png] DUMP [AFTER]
+//   pfnstat [--csv uses|processes|ranges] [--map FILE.png] [DUMP] --live
 #ifndef PFNDB_STAT_PFNSTAT_H_
 #define PFNDB_STAT_PFNSTAT_H_
 
 #include <cstdio>
 
 // Runs the whole program: dumps named "-" are read from in, the views go to
-// out and every message to err. Returns the exit status: 0, or 2 for a
-// usage error, a dump that cannot be read or is not a dump, or a map or
-// output that cannot be written.
+// out and every message to err; --live asks the native service itself.
+// Returns the exit status: 0, or 2 for a usage error, a dump that cannot be
+// read or is not a dump, a machine that cannot be read, or a map or output
+// that cannot be written.
 int RunPfnstat(int argc, char** argv, FILE* in, FILE* out, FILE* err);
 
 // Makes the standard streams carry bytes as they are (no line-end

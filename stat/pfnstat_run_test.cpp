@@ -152,3 +152,76 @@ TEST(PfnstatProgram, ChangeShowsTheLeakBetweenTwoStandinDumps) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// Every view and the map of --live equal those of the same machine's dump,
+// but for the title's name; and DUMP --live those of DUMP AFTER.
+TEST(PfnstatLive, EqualsTheDumpOfTheSameMachineViewByView) {
+  const std::string dir = WorkDir();
+  const std::string pfndb = "env -u LD_LIBRARY_PATH " + kBuild + "/pfndb -p >";
+  ASSERT_EQ(Shell(pfndb + dir + "now").status, 0);
+  ASSERT_EQ(Shell("PFNDB_STANDIN_LATER=1 " + pfndb + dir + "later").status, 0);
+  const std::string stat = "env -u LD_LIBRARY_PATH " + kStat;
+  for (const char* later : {"", "PFNDB_STANDIN_LATER=1 "}) {
+    const std::string dump = dir + (*later ? "later" : "now");
+    for (const char* view : {"", "--csv uses ", "--csv processes ", "--csv ranges "}) {
+      const Result dumped = Shell(stat + view + "--map " + dir + "d.png " + dump);
+      const Result live = Shell(later + stat + view + "--map " + dir + "l.png --live");
+      ASSERT_EQ(dumped.status, 0) << dumped.err;
+      EXPECT_EQ(live.status, 0) << live.err;
+      EXPECT_EQ(live.err, "");
+      EXPECT_EQ(Replaced(dumped.out, dump, "(this machine)"), live.out) << later << view;
+      EXPECT_EQ(ReadFile(dir + "d.png"), ReadFile(dir + "l.png")) << later << view;
+    }
+  }
+  for (const char* view : {"", "--csv uses ", "--csv processes ", "--csv ranges "}) {
+    const Result dumped = Shell(stat + view + dir + "now " + dir + "later");
+    const Result live = Shell("PFNDB_STANDIN_LATER=1 " + stat + view + dir + "now --live");
+    EXPECT_EQ(live.status, 0) << live.err;
+    EXPECT_EQ(Replaced(dumped.out, dir + "later", "(this machine)"), live.out) << view;
+    EXPECT_NE(live.out.find(*view ? "1" : "-> (this machine)"), std::string::npos);
+  }
+}
+
+// A module without an entry, or one refusing every query: one line (two
+// for a refusal), status 2, and nothing of what pfndb prints on the way.
+TEST(PfnstatLive, FailuresNameTheStepAndNothingElse) {
+  const std::string line = "pfnstat: cannot read this machine's page-frame database: ";
+  const struct {
+    const char* standin;
+    std::string err;
+  } cases[] = {
+      {"no_entries", line + "no RtlAdjustPrivilege in ntdll\n"},
+      {"no_query", line + "no NtQuerySystemInformation in ntdll\n"},
+      {"refusing", line + "the physical ranges query failed (status c0000022)\n" +
+                       "pfnstat: run it from an elevated console (as administrator)\n"},
+  };
+  for (const auto& c : cases) {
+    for (const char* args :
+         {"--live", "--csv ranges --live", "- --live < " PFNSTAT_TEST_DATA "/small.dump"}) {
+      const Result result =
+          Shell("LD_LIBRARY_PATH=" + kBuild + "/standins/" + c.standin + " " + kStat + args);
+      EXPECT_EQ(result.status, 2) << c.standin << args;
+      EXPECT_EQ(result.out, "") << c.standin << args;
+      EXPECT_EQ(result.err, c.err) << c.standin << args;
+    }
+  }
+  // A dump that cannot be read fails first, as without --live.
+  EXPECT_EQ(Shell(kStat + "/nonexistent/a --live").err,
+            "pfnstat: cannot open /nonexistent/a: No such file or directory\n");
+  for (const char* args : {"--live --live", "a b --live", "--live a b"}) {
+    const Result result = Shell(kStat + args);
+    EXPECT_EQ(result.status, 2) << args;
+    EXPECT_EQ(result.out, "") << args;
+    EXPECT_NE(result.err.find("usage: pfnstat"), std::string::npos) << args;
+  }
+}
+
+}  // namespace

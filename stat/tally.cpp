@@ -81,6 +81,21 @@ uint32_t OwnerRowOf(StatTally* tally, const char* text, size_t length) {
   return row;
 }
 
+}  // namespace
+
+uint32_t TallyOwnerRow(StatTally* tally, const char* text, size_t length) {
+  return OwnerRowOf(tally, text, length);
+}
+
+uint32_t TallyNoOwnerRow(StatTally* tally) {
+  if (tally->noneRow == 0) {
+    tally->noneRow = AddRow(tally, kNoOwner, sizeof(kNoOwner) - 1, 0, Head()) + 1;
+  }
+  return tally->noneRow - 1;
+}
+
+namespace {
+
 void CloseRange(StatTally* tally) {
   if (!tally->rangeOpen) return;
   tally->rangeOpen = 0;
@@ -98,11 +113,13 @@ int TallyInit(StatTally* tally) {
   memset(tally, 0, sizeof(*tally));
   // Allocated at their largest but touched only as far as used: a real dump
   // costs the memory of its few rows and ranges.
-  tally->owners = static_cast<OwnerRow*>(malloc((kMaxOwners + 2) * sizeof(OwnerRow)));
+  tally->owners = static_cast<OwnerRow*>(malloc((kMaxOwners + 3) * sizeof(OwnerRow)));
   tally->slots = static_cast<uint32_t*>(calloc(kSlotCount, sizeof(uint32_t)));
   tally->text = static_cast<char*>(malloc(kMaxOwnerText));
   tally->ranges = static_cast<PageRange*>(malloc(kMaxRanges * sizeof(PageRange)));
-  return tally->owners && tally->slots && tally->text && tally->ranges ? 0 : -1;
+  if (!tally->owners || !tally->slots || !tally->text || !tally->ranges) return -1;
+  memset(&tally->owners[kNotOwnedRow], 0, sizeof(OwnerRow));
+  return 0;
 }
 
 void TallyFree(StatTally* tally) {
@@ -130,29 +147,33 @@ void TallyStartDump(StatTally* tally) {
   tally->rangeOpen = 0;
 }
 
-void TallyAddPage(StatTally* tally, int dump, const PageLine& page) {
-  ++tally->uses[dump][page.use][page.list];
-  if (page.use == 0) {
-    uint32_t row;
-    if (page.hasOwner) {
-      row = OwnerRowOf(tally, page.owner, page.ownerLength);
-    } else {
-      if (tally->noneRow == 0) {
-        tally->noneRow = AddRow(tally, kNoOwner, sizeof(kNoOwner) - 1, 0, Head()) + 1;
-      }
-      row = tally->noneRow - 1;
+void TallyAddPages(StatTally* tally, int dump, const TallyPage* pages, size_t count) {
+  // Every page is counted in a row, kNotOwnedRow's unless it is private: a
+  // branch on the use mispredicted so often that counting took twice as
+  // long (0.45 s against 0.41 s for the reading of a 48 GiB machine's dump;
+  // holding the open range in locals made no difference that showed).
+  uint64_t(*const uses)[kListCount] = tally->uses[dump];
+  OwnerRow* const owners = tally->owners;
+  int open = tally->rangeOpen;
+  uint64_t end = tally->open.end;
+  for (size_t i = 0; i < count; ++i) {
+    const TallyPage& page = pages[i];
+    ++uses[page.use][page.list];
+    ++owners[page.row].pages[dump][page.list];
+    // A range ending at the top of the address space does not go on from 0.
+    if (open && page.address == end && page.address != 0) {
+      end += 4096;
+      continue;
     }
-    ++tally->owners[row].pages[dump][page.list];
+    tally->rangeOpen = open;
+    tally->open.end = end;
+    CloseRange(tally);
+    tally->open.start = page.address;
+    open = 1;
+    end = page.address + 4096;
   }
-  // A range ending at the top of the address space does not go on from 0.
-  if (tally->rangeOpen && page.address == tally->open.end && page.address != 0) {
-    tally->open.end += 4096;
-    return;
-  }
-  CloseRange(tally);
-  tally->open.start = page.address;
-  tally->open.end = page.address + 4096;
-  tally->rangeOpen = 1;
+  tally->rangeOpen = open;
+  tally->open.end = end;
 }
 
 void TallyEndDump(StatTally* tally) { CloseRange(tally); }

@@ -37,7 +37,7 @@ struct PageRange {
 
 struct StatTally {
   uint64_t uses[kTallyDumps][kUseCount][kListCount];
-  OwnerRow* owners;  // [0 .. ownerCount), kMaxOwners + 2 allocated
+  OwnerRow* owners;  // [0 .. ownerCount), kMaxOwners + 3 allocated
   uint32_t ownerCount;
   uint32_t* slots;    // hash table of owner rows: row + 1, or 0 when free
   uint32_t noneRow;   // row + 1, or 0 while there is none
@@ -63,9 +63,39 @@ void TallyClear(StatTally* tally);
 
 // Forgets the ranges counted so far: only the last dump's are shown.
 void TallyStartDump(StatTally* tally);
-// REQUIRES: dump < kTallyDumps; page.owner[0 .. 16) is readable (as it is
-// for a page from ParsePageLine: the line's tail follows the owner).
-void TallyAddPage(StatTally* tally, int dump, const PageLine& page);
+
+// The row that counts the private pages of an owner text (the names as the
+// report prints them, without the outer spaces): made when the text is new,
+// kOtherOwners' once the rows or their text store are full. Each source
+// finds a row once per owner it meets, not once per page.
+// REQUIRES: text[0 .. 16) is readable, whatever length is.
+uint32_t TallyOwnerRow(StatTally* tally, const char* text, size_t length);
+// The row of private pages whose key has no record, kNoOwner's.
+uint32_t TallyNoOwnerRow(StatTally* tally);
+
+// The row a page of any use but 0 carries: counted in, never shown, so that
+// counting a page does not branch on its use (which is as good as random).
+const uint32_t kNotOwnedRow = kMaxOwners + 2;
+
+// One page as the tally counts it, whatever source it came from.
+struct TallyPage {
+  uint64_t address;  // a multiple of 4096
+  uint32_t row;      // the owner's row for a process-private page (use 0),
+                     // kNotOwnedRow for any other
+  uint8_t list;      // < kListCount
+  uint8_t use;       // < kUseCount
+};
+
+// Counts pages[0 .. count) as pages of dump `dump`, in their order.
+// REQUIRES: dump < kTallyDumps; each page's row is kNotOwnedRow unless its
+// use is 0, when it came from TallyOwnerRow or TallyNoOwnerRow since the
+// tally was last cleared.
+void TallyAddPages(StatTally* tally, int dump, const TallyPage* pages, size_t count);
+
+inline void TallyAddPage(StatTally* tally, int dump, const TallyPage& page) {
+  TallyAddPages(tally, dump, &page, 1);
+}
+
 // Closes the last range of the dump.
 void TallyEndDump(StatTally* tally);
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "stat/feed.h"
 #include "stat/memory_source.h"
 
 namespace {
@@ -20,12 +21,9 @@ void Add(StatTally* tally, int dump, const std::string& lines) {
   MemorySource source = {text.data(), text.size(), 0, 0, 0};
   DumpReader reader;
   ASSERT_EQ(DumpReaderInit(&reader, ReadFromMemory, &source), 0);
-  TallyStartDump(tally);
-  PageLine page;
-  int next;
-  while ((next = DumpReaderNext(&reader, &page)) == 1) TallyAddPage(tally, dump, page);
-  TallyEndDump(tally);
-  EXPECT_EQ(next, 0) << reader.errorLine;
+  int mapFull = 0;
+  EXPECT_EQ(FeedTally(NextDumpPages, &reader, tally, dump, nullptr, &mapFull), 0)
+      << reader.errorLine;
   DumpReaderFree(&reader);
 }
 

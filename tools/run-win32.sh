@@ -1,24 +1,34 @@
 #!/usr/bin/env bash
-# run-win32.sh [--machine DLL] [ARGS...]: runs build-win32/pfndb.exe ARGS...
-# under Wine through pfndb_launch.exe, with a simulated machine in ntdll's
-# place: the stand-in (build-win32/pfndb_machine.dll, sized by
+# run-win32.sh [--pfnstat] [--machine DLL] [ARGS...]: runs
+# build-win32/pfndb.exe ARGS... (with --pfnstat, build-win32/pfnstat.exe, for
+# its --live) under Wine through pfndb_launch.exe, with a simulated machine
+# in ntdll's place: the stand-in (build-win32/pfndb_machine.dll, sized by
 # PFNDB_STANDIN_PAGES and PFNDB_STANDIN_PROCESSES like libntdll.so), or the
 # module DLL names (a Linux path). Standard output is the exe's, byte for
-# byte (CR LF line ends); the exit status is the exe's (255 for -1), or 126
-# when the launcher could not start it. Builds what is missing and starts the
+# byte (pfndb's with CR LF line ends, pfnstat's binary); the exit status is
+# the exe's (255 for -1), or 126 when the launcher could not start it. Builds what is missing and starts the
 # Wine prefix (PFNDB_WINEPREFIX, as tools/wine-run) first; their reports go
 # to stderr.
 #   tools/run-win32.sh -p > pfn.txt
+#   tools/run-win32.sh --pfnstat --live
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-win32
 machine=$build/pfndb_machine.dll
-if [[ ${1:-} == --machine ]]; then
-  [[ $# -ge 2 ]] || { echo "usage: run-win32.sh [--machine DLL] [ARGS...]" >&2; exit 2; }
-  machine=$(realpath "$2")
-  shift 2
-  [[ -f $machine ]] || { echo "run-win32.sh: no module at $machine" >&2; exit 2; }
-fi
+program=pfndb
+usage="usage: run-win32.sh [--pfnstat] [--machine DLL] [ARGS...]"
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --pfnstat) program=pfnstat; shift ;;
+    --machine)
+      [[ $# -ge 2 ]] || { echo "$usage" >&2; exit 2; }
+      machine=$(realpath "$2")
+      shift 2
+      [[ -f $machine ]] || { echo "run-win32.sh: no module at $machine" >&2; exit 2; }
+      ;;
+    *) break ;;
+  esac
+done
 # Wine reads Linux paths through its Z: drive.
 win() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
 
@@ -27,8 +37,8 @@ win() { printf 'Z:%s' "$(realpath "$1" | tr / '\\')"; }
   command -v i686-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null ||
     tools/setup-win32.sh
   [[ -f $build/build.ninja ]] || cmake --preset win32 >/dev/null
-  cmake --build --preset win32 --target pfndb pfndb_launch pfndb_machine >/dev/null
+  cmake --build --preset win32 --target $program pfndb_launch pfndb_machine >/dev/null
   tools/wine-prefix.sh start
 ) >&2
 exec "$root/tools/wine-run" "$build/pfndb_launch.exe" "$(win "$machine")" \
-  "$(win "$build/pfndb.exe")" "$@"
+  "$(win "$build/$program.exe")" "$@"

@@ -1,0 +1,188 @@
+#include "stat/live.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "native/console.h"
+#include "native/heap.h"
+#include "native/native_query.h"
+#include "stat/feed.h"
+
+const char kLiveName[] = "(this machine)";
+
+namespace {
+
+// The native code prints pfndb's messages as it goes (the size probes'
+// "failed c0000023" lines, the processes' names); none of them is
+// pfnstat's to print.
+int DiscardSink(const char*, size_t) { return 0; }
+
+// The service as InitNativeQuery found it, and the status of the last query
+// made through it: a failed step names the status that ended it.
+NtQuerySystemInformationFn g_service = nullptr;
+QueryStatus g_lastStatus = 0;
+
+QueryStatus PFNDB_NTAPI RecordingQuery(uint32_t infoClass, void* buffer, uint32_t bufferLength,
+                                       uint32_t* returnLength) {
+  g_lastStatus = g_service(infoClass, buffer, bufferLength, returnLength);
+  return g_lastStatus;
+}
+
+// Keys kept apart in the key table beyond those with records: keys without
+// a record come from the pages themselves, and a hostile answer could have
+// millions; past the room, such a key is looked up again for every page.
+const uint32_t kLeastKeyBits = 12;
+
+int Fail(LiveMachine* machine, LiveStep step, uint64_t failedBefore) {
+  // Whatever step it was, a request the heaps refused is why it failed.
+  machine->failed = HeapFailedRequests() != failedBefore ? kLiveNoMemory : step;
+  machine->status = static_cast<uint32_t>(g_lastStatus);
+  return -1;
+}
+
+int AskTheService(LiveMachine* machine) {
+  const uint64_t failedBefore = HeapFailedRequests();
+  const int init = InitNativeQuery();
+  if (init != 0) {
+    machine->failed = init == kNoAdjustPrivilegeEntry ? kLiveNoAdjustPrivilege : kLiveNoQuery;
+    return -1;
+  }
+  g_service = g_NtQuerySystemInformation;
+  g_NtQuerySystemInformation = RecordingQuery;
+  g_lastStatus = 0;
+  if (GetMemoryRanges(&machine->requestSize, &machine->ranges) != 0) {
+    return Fail(machine, kLiveRanges, failedBefore);
+  }
+  if (SetUpPfnDatabase(machine->requestSize, machine->ranges, &machine->request) != 0) {
+    return Fail(machine, kLivePfnQuery, failedBefore);
+  }
+  if (SetupProcessNameDatabase(&machine->names) != 0) {
+    return Fail(machine, kLiveProcesses, failedBefore);
+  }
+  return 0;
+}
+
+// The key table's room: four entries a record, at least 2^kLeastKeyBits.
+uint32_t KeyBitsFor(const ProcessNameList* list) {
+  uint64_t records = 0;
+  for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) ++records;
+  uint32_t bits = kLeastKeyBits;
+  while ((uint64_t{1} << bits) < 4 * records && bits < 30) ++bits;
+  return bits;
+}
+
+}  // namespace
+
+int LiveMachineRead(LiveMachine* machine) {
+  memset(machine, 0, sizeof(*machine));
+  ProcessNameListInit(&machine->names);
+  ConsoleFlush();
+  SetConsoleSink(DiscardSink);
+  int result = AskTheService(machine);
+  if (g_service != nullptr) g_NtQuerySystemInformation = g_service;
+  g_service = nullptr;
+  ConsoleFlush();
+  ConsoleClearError();
+  SetConsoleSink(nullptr);
+  if (result != 0) return -1;
+
+  BuildNameIndex(&machine->names, &machine->index);
+  machine->indexBuilt = 1;
+  machine->keyBits = KeyBitsFor(&machine->names);
+  machine->keys = static_cast<LiveMachine::KeyRow*>(
+      calloc(size_t{1} << machine->keyBits, sizeof(LiveMachine::KeyRow)));
+  if (machine->keys == nullptr ||
+      (machine->index.groups == nullptr && !ProcessNameListEmpty(&machine->names))) {
+    machine->failed = kLiveNoMemory;
+    return -1;
+  }
+  machine->next = PfnEntries(machine->request);
+  machine->last = machine->next + PfnRequestEntriesFor(machine->ranges, machine->requestSize);
+  return 0;
+}
+
+void LiveMachineFree(LiveMachine* machine) {
+  if (machine->indexBuilt) ReleaseNameIndex(&machine->index);
+  machine->indexBuilt = 0;
+  ProcessNameListRelease(&machine->names);
+  RuntimeFree(machine->ranges);
+  ProcessHeapFree(machine->request);
+  free(machine->keys);
+  machine->ranges = nullptr;
+  machine->request = nullptr;
+  machine->keys = nullptr;
+}
+
+namespace {
+
+// The row of key's owner: found in the key table, or made from the names
+// the report prints for it (or "(none)") the first time the key comes.
+uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, uint32_t key) {
+  const uint32_t mask = (uint32_t{1} << machine->keyBits) - 1;
+  uint32_t at = static_cast<uint32_t>(uint64_t{key * 0x9E3779B1u} << machine->keyBits >> 32);
+  for (;; at = (at + 1) & mask) {
+    const LiveMachine::KeyRow entry = machine->keys[at];
+    if (entry.row == 0) break;
+    if (entry.key == key) return entry.row - 1;
+  }
+  const char* names = nullptr;
+  uint32_t length = 0;
+  // " a  b " is printed; the dump's owner text is what lies between the
+  // outer spaces, and 32 bytes can be read past its end.
+  const uint32_t row = FindNames(machine->index, key, &names, &length) == 1
+                           ? TallyOwnerRow(tally, names + 1, length - 2)
+                           : TallyNoOwnerRow(tally);
+  if (machine->keyCount < (mask >> 1)) {
+    machine->keys[at].key = key;
+    machine->keys[at].row = row + 1;
+    ++machine->keyCount;
+  }
+  return row;
+}
+
+}  // namespace
+
+int NextLivePages(void* source, StatTally* tally, TallyPage* pages, size_t room, size_t* got) {
+  LiveMachine* machine = static_cast<LiveMachine*>(source);
+  const PfnEntry* entry = machine->next;
+  const size_t left = static_cast<size_t>(machine->last - entry);
+  const size_t n = left < room ? left : room;
+  for (size_t i = 0; i < n; ++i, ++entry) {
+    // Read as the report reads it: the use (12 to 15 print "No Value"),
+    // the list, the page number, and the key only for a private page.
+    const uint32_t use = entry->word0 & 0xF;
+    TallyPage& page = pages[i];
+    page.address = uint64_t{entry->pageFrameNumber} << 12;
+    page.list = static_cast<uint8_t>((entry->word0 >> 4) & 0x7);
+    page.use = static_cast<uint8_t>(use > 11 ? kNoValueUse : use);
+    page.row = use == 0 ? RowOfKey(machine, tally, ProcessKey(*entry)) : kNotOwnedRow;
+  }
+  machine->next = entry;
+  *got = n;
+  return n > 0 ? 1 : 0;
+}
+
+void PrintLiveFailure(const LiveMachine& machine, FILE* err) {
+  const char* step = "out of memory";
+  const char* query = nullptr;
+  switch (machine.failed) {
+    case kLiveNoAdjustPrivilege: step = "no RtlAdjustPrivilege in ntdll"; break;
+    case kLiveNoQuery: step = "no NtQuerySystemInformation in ntdll"; break;
+    case kLiveRanges: query = "the physical ranges query"; break;
+    case kLivePfnQuery: query = "the page-frame query"; break;
+    case kLiveProcesses: query = "the process list query"; break;
+    case kLiveRead:
+    case kLiveNoMemory: break;
+  }
+  fputs("pfnstat: cannot read this machine's page-frame database: ", err);
+  if (query == nullptr) {
+    fprintf(err, "%s\n", step);
+    return;
+  }
+  fprintf(err, "%s failed (status %08x)\n", query, static_cast<unsigned>(machine.status));
+  // Access denied, privilege not held: what a console without administrator
+  // rights gets.
+  if (machine.status == 0xC0000022u || machine.status == 0xC0000061u) {
+    fputs("pfnstat: run it from an elevated console (as administrator)\n", err);
+  }
+}

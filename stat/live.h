@@ -1,0 +1,68 @@
+// The machine itself as a source of pages: pfnstat asks the native service
+// what `pfndb -p` asks, in the same order and through the same code, and
+// feeds the answer to the tally without any text in between.
+#ifndef PFNDB_STAT_LIVE_H_
+#define PFNDB_STAT_LIVE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "pfn/pfn.h"
+#include "report/report.h"
+#include "stat/tally.h"
+
+// The step that failed.
+enum LiveStep {
+  kLiveRead = 0,
+  kLiveNoAdjustPrivilege,
+  kLiveNoQuery,
+  kLiveRanges,
+  kLivePfnQuery,
+  kLiveProcesses,
+  kLiveNoMemory,
+};
+
+struct LiveMachine {
+  uint32_t requestSize;
+  MemoryRangeInfo* ranges;
+  PfnRequest* request;
+  ProcessNameList names;
+  NameIndex index;
+  int indexBuilt;
+  // Each key met so far and its owner's row plus 1 (open addressing);
+  // null when memory ran out.
+  struct KeyRow {
+    uint32_t key;
+    uint32_t row;  // row + 1; 0: the entry is free
+  };
+  KeyRow* keys;
+  uint32_t keyBits;
+  uint32_t keyCount;
+  // The entries the request holds, not yet handed out.
+  const PfnEntry* next;
+  const PfnEntry* last;
+  LiveStep failed;
+  uint32_t status;  // of the failed query
+};
+
+// Asks the service, as `pfndb -p` does, for the privileges, the ranges, the
+// page-frame request and the private sources; what the native code prints
+// is discarded. Returns 0, or -1 with machine->failed and machine->status
+// telling why. Release with LiveMachineFree either way.
+int LiveMachineRead(LiveMachine* machine);
+void LiveMachineFree(LiveMachine* machine);
+
+// A PageBatchFn (feed.h) over a machine that was read: its pages in the
+// order of the request (the entries the walk wrote, never beyond its room),
+// each key's owner found once. Never fails. The tally must be the one every
+// batch goes to, and not cleared in between.
+int NextLivePages(void* machine, StatTally* tally, TallyPage* pages, size_t room, size_t* got);
+
+// The name the views give the machine in their titles.
+extern const char kLiveName[];  // "(this machine)"
+
+// Writes why reading the machine failed, as pfnstat's messages.
+void PrintLiveFailure(const LiveMachine& machine, FILE* err);
+
+#endif  // PFNDB_STAT_LIVE_H_
