@@ -55,31 +55,6 @@ const std::string kBefore =
     Line("0000000000008000", "Transition list Process Private ") +
     Line("0000000000005000", "Active  list  Process Private  b.exe ");
 
-TEST(Views, CsvOfOneDump) {
-  Tally t;
-  Add(&t.tally, 0, kBefore);
-  EXPECT_EQ(Render(t.tally, 0, 1, kViewUses),
-            "use,zero,free,standby,modified,modified_no_write,bad,active,transition,total\n"
-            "process_private,0,0,1,0,1,0,2,1,5\n"
-            "mapped_file,0,0,0,0,0,0,0,0,0\npagefile_mapped,0,0,0,0,0,0,0,0,0\n"
-            "page_table,0,0,0,0,0,0,0,0,0\npaged_pool,0,0,0,0,0,0,0,0,0\n"
-            "nonpaged_pool,0,0,0,0,0,0,0,0,0\nsystem_pte,0,0,0,0,0,0,0,0,0\n"
-            "session_private,0,0,0,0,0,0,0,0,0\nmetafile,0,0,0,0,0,0,0,0,0\n"
-            "awe,0,0,0,0,0,0,0,0,0\ndriver_locked,0,1,0,0,0,0,0,0,1\n"
-            "kernel_stack,0,0,0,0,0,0,0,0,0\nunknown,0,0,0,0,0,0,1,0,1\n"
-            "total,0,1,1,0,1,0,3,1,7\n");
-  // Largest first, then bytewise: "(none)" < "b.exe" < "b\xE9..." < "cmd.exe ...".
-  EXPECT_EQ(Render(t.tally, 0, 1, kViewProcesses),
-            "owner,zero,free,standby,modified,modified_no_write,bad,active,transition,total\n"
-            "b.exe,0,0,0,0,1,0,1,0,2\n"
-            "(none),0,0,0,0,0,0,0,1,1\n"
-            "\"b\xE9 \"\"x\"\",\",0,0,1,0,0,0,0,0,1\n"
-            "cmd.exe  conhost.exe,0,0,0,0,0,0,1,0,1\n");
-  EXPECT_EQ(Render(t.tally, 0, 1, kViewRanges),
-            "start,end,pages\n0x1000,0x5000,4\n0x100000000,0x100001000,1\n0x8000,0x9000,1\n"
-            "0x5000,0x6000,1\n");
-}
-
 TEST(Views, ChangeBetweenTwoDumps) {
   Tally t;
   Add(&t.tally, 0, kBefore);
