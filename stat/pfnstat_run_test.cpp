@@ -1,14 +1,18 @@
 // Runs the built pfnstat as a user would: files, pipes, exit statuses, and
-// which stream each text goes to.
+// which stream each text goes to; and, in this process, into a stream that
+// fails as Windows' do.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "stat/pfnstat.h"
 
 namespace {
 
@@ -167,6 +171,34 @@ TEST(PfnstatProgram, AFullDeviceIsAFailure) {
     EXPECT_EQ(result.status, 2) << args;
     EXPECT_EQ(result.err, "pfnstat: cannot write the output: No space left on device\n") << args;
   }
+}
+
+// Windows' C runtime drops a buffer it could not write, and a later flush
+// then succeeds: only the stream's error flag remembers. A stream that fails
+// its first write and takes the rest does the same here.
+ssize_t FailFirstWrite(void* cookie, const char*, size_t size) {
+  if ((*static_cast<int*>(cookie))++ > 0) return static_cast<ssize_t>(size);
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST(PfnstatProgram, AWriteThatFailedOnceIsAFailure) {
+  int writes = 0;
+  FILE* out = fopencookie(&writes, "w", {nullptr, FailFirstWrite, nullptr, nullptr});
+  ASSERT_NE(out, nullptr);
+  static char buffer[256];
+  ASSERT_EQ(setvbuf(out, buffer, _IOFBF, sizeof(buffer)), 0);
+  FILE* err = tmpfile();
+  std::string dump = kSmall;
+  char* argv[] = {const_cast<char*>("pfnstat"), &dump[0], nullptr};
+  EXPECT_EQ(RunPfnstat(2, argv, stdin, out, err), 2);
+  EXPECT_GT(writes, 1);
+  rewind(err);
+  char message[128] = "";
+  EXPECT_NE(fgets(message, sizeof(message), err), nullptr);
+  EXPECT_EQ(std::string(message).find("pfnstat: cannot write the output: "), 0u);
+  fclose(err);
+  fclose(out);
 }
 
 // Whatever an earlier run left under the map's name or its temporary name,
