@@ -204,17 +204,17 @@ TEST(PfnstatProgram, AWriteThatFailedOnceIsAFailure) {
 TEST(PfnstatProgram, AMapIsWrittenWholeOrNotAtAllWhateverWasLeft) {
   const std::string tables = Shell(kStat + kSmall).out;
   const struct {
-    const char* setup;  // X is the map
+    const char* setup;  // @ is the map
     int status;
   } cases[] = {
-      {"mkdir X", 2},      {"mkdir X; echo old >X.part", 2}, {"echo old >X.part", 0},
-      {"mkdir X.part", 0}, {"echo old >X; chmod 444 X", 0},
+      {"mkdir @", 2},      {"mkdir @; echo old >@.part", 2}, {"echo old >@.part", 0},
+      {"mkdir @.part", 0}, {"echo old >@; chmod 444 @", 0},
   };
   int n = 0;
   for (const auto& c : cases) {
     const std::string map = WorkDir() + "left" + std::to_string(n++) + ".png";
     std::string setup = c.setup;
-    for (size_t at; (at = setup.find('X')) != std::string::npos;) setup.replace(at, 1, map);
+    for (size_t at; (at = setup.find('@')) != std::string::npos;) setup.replace(at, 1, map);
     ASSERT_EQ(system(setup.c_str()), 0) << setup;
     const std::string part = ReadFile(map + ".part");
     Result result = Shell(kStat + "--map " + map + " " + kSmall);
