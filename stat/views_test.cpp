@@ -84,19 +84,16 @@ TEST(Views, ChangeBetweenTwoDumps) {
 // it comes first or last.
 TEST(Views, PastTheOwnerLimitEveryNameKeptIsCountedOnce) {
   const std::string noOwner = Line("0000000000001000", "Zero list  Process Private ");
+  std::string names;
+  for (uint32_t i = 0; i < kMaxOwners + 3; ++i) {
+    char line[96];
+    snprintf(line, sizeof(line), "%016x Zero list  Process Private  p%u  0000000000000000 \n",
+             (i + 1) * 0x2000, i);
+    names += line;
+  }
   for (int noneFirst = 0; noneFirst < 2; ++noneFirst) {
-    std::string lines = noneFirst ? noOwner : "";
-    for (int pass = 0; pass < 2; ++pass) {
-      for (uint32_t i = 0; i < kMaxOwners + 3; ++i) {
-        char line[96];
-        snprintf(line, sizeof(line), "%016x Zero list  Process Private  p%u  0000000000000000 \n",
-                 (i + 1) * 0x2000, i);
-        lines += line;
-      }
-    }
-    if (!noneFirst) lines += noOwner;
     Tally t;
-    Add(&t.tally, 0, lines);
+    Add(&t.tally, 0, noneFirst ? noOwner + names + names : names + names + noOwner);
     const std::string csv = Render(t.tally, 0, 1, kViewProcesses);
     // Largest first: the three left over twice, each name twice, (none) once.
     size_t rows = 0;
@@ -107,6 +104,12 @@ TEST(Views, PastTheOwnerLimitEveryNameKeptIsCountedOnce) {
     EXPECT_EQ(csv.find("\np32768,"), std::string::npos);
     EXPECT_EQ(csv.rfind("\n(none),1,"), csv.rfind('\n', csv.size() - 2));
   }
+  // The same names in AFTER find the rows DUMP made, past the limit too.
+  Tally t;
+  Add(&t.tally, 0, noOwner + names);
+  Add(&t.tally, 1, names);
+  const std::string csv = Render(t.tally, 1, 1, kViewProcesses);
+  EXPECT_EQ(csv.substr(csv.find('\n')), "\n(none),-1,0,0,0,0,0,0,0,-1\n");
 }
 
 // Figures from 1 to 10 digits in KiB (3, 6 and 9 among them, at their
