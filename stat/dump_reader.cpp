@@ -10,6 +10,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(PFNDB_EXPECT_NO_SSE2) && defined(__SSE2__)
+#error "this build reads dumps as pfnstat.exe does, without SSE2"
+#endif
 
 const char kDumpHeader[] = "Address        List         Type       Process      VA ";
 

@@ -37,6 +37,8 @@ TEST(ParsePageLine, EveryListUseAndOwnerForm) {
       {"0000000000007000 Active  list  Process Private  Caf\xE9 Man  0000000000401000 ", 0x7000, 6,
        0, 1, "Caf\xE9 Man"},
       {"0000000000008000 Active  list  Process Private    0000000000401000 ", 0x8000, 6, 0, 1, ""},
+      // Hex digits of either case, every letter.
+      {"FEDCBA9876543000 Zero list  AWE  0000ABCDEFabcdef ", 0xFEDCBA9876543000, 0, 9, 0, ""},
   };
   for (const Case& c : cases) {
     PageLine page;
@@ -57,6 +59,8 @@ TEST(ParsePageLine, RefusesWhatThePrinterNeverWrites) {
       "0000000000001000 Zero list  Kernel Locked  0000000000000000",           // no closing space
       "0000000000001800 Zero list  Kernel Locked  0000000000000000 ",          // not a page
       "000000000000100g Zero list  Kernel Locked  0000000000000000 ",
+      "g000000000001000 Zero list  Kernel Locked  0000000000000000 ",
+      "0000000000001000 Zero list  Kernel Locked  00000000x0000000 ",
       "0000000000001000 Zero list  Kernel Locked  000000000000000G ",
       "0000000000001000 Modified page list  AWE  0000000000000000 ",  // name not cut
       "0000000000001000 Zero list Kernel Locked  0000000000000000 ",
@@ -112,8 +116,10 @@ TEST(DumpReader, TakesTheTableInAnyPiecesWithEitherLineEnd) {
     EXPECT_EQ(crlf.last, 0);
     EXPECT_EQ(crlf.addresses, lf.addresses);
   }
-  // Only the header: an empty table.
+  // Only the header: an empty table. A page line before it is not the table's.
   EXPECT_EQ(ReadAll(kHeader, 0).last, 0);
+  EXPECT_EQ(ReadAll(kLine2 + "\n" + kHeader + kLine1 + "\n", 0).addresses,
+            std::vector<uint64_t>{0x1000});
 }
 
 TEST(DumpReader, SaysWhatIsWrongAndWhere) {
@@ -129,8 +135,10 @@ TEST(DumpReader, SaysWhatIsWrongAndWhere) {
   EXPECT_EQ(bad.error, kDumpNotPageLine);
   EXPECT_EQ(bad.errorLine, 6u);
 
-  for (const std::string& text : {kPreamble + kLine1 + "\n", std::string(),
-                                  kPreamble + std::string(kDumpHeader), kHeader.substr(1)}) {
+  // No header, a header cut short or one with more after it.
+  for (const std::string& text :
+       {kPreamble + kLine1 + "\n", std::string(), kPreamble + std::string(kDumpHeader),
+        kHeader.substr(1), std::string(kDumpHeader) + "x\n" + kLine1 + "\n"}) {
     Outcome none = ReadAll(text, 0);
     EXPECT_EQ(none.last, -1);
     EXPECT_EQ(none.error, kDumpNoTable);
@@ -141,9 +149,10 @@ TEST(DumpReader, SaysWhatIsWrongAndWhere) {
 
 TEST(DumpReader, PassesOverLongLinesBeforeTheTableOnly) {
   const std::string longLine(kDumpMaxLine + 10, 'x');
-  Outcome before = ReadAll(longLine + "\n" + kHeader + kLine1 + "\n", 0);
-  EXPECT_EQ(before.last, 0);
+  // The pieces of a long line are one line in the numbering.
+  Outcome before = ReadAll(longLine + "\n" + kHeader + kLine1 + "\nbad\n", 0);
   EXPECT_EQ(before.addresses, std::vector<uint64_t>{0x1000});
+  EXPECT_EQ(before.errorLine, 4u);
   Outcome within = ReadAll(kHeader + kLine1 + "\n" + longLine + "\n" + kLine2 + "\n", 0);
   EXPECT_EQ(within.error, kDumpNotPageLine);
   EXPECT_EQ(within.errorLine, 3u);

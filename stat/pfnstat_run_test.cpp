@@ -1,14 +1,18 @@
 // Runs the built pfnstat as a user would: files, pipes, exit statuses, and
-// which stream each text goes to.
+// which stream each text goes to; and, in this process, into a stream that
+// fails as Windows' do.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "stat/pfnstat.h"
 
 namespace {
 
@@ -103,7 +107,6 @@ TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
       {dir + "cut", 0, "pfnstat: " + dir + "cut:30: warning: last line cut short, ignored\n"},
       {"--map /nonexistent/m.png " + kSmall, 2,
        "pfnstat: cannot write /nonexistent/m.png: No such file or directory\n"},
-      {"--map " + dir + "m.png " + kSmall, 0, ""},
   };
   for (const auto& c : cases) {
     Result result = Shell(kStat + c.args);
@@ -111,7 +114,150 @@ TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
     EXPECT_EQ(result.err, c.err) << c.args;
     EXPECT_EQ(result.out.empty(), c.status != 0) << c.args;
   }
-  EXPECT_EQ(ReadFile(dir + "m.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+}
+
+// A dump of the given page lines in the work folder; returns its path.
+std::string WriteDump(const std::string& name, const std::string& lines) {
+  const std::string path = WorkDir() + name;
+  std::ofstream(path, std::ios::binary)
+      << "Address        List         Type       Process      VA \n"
+      << lines;
+  return path;
+}
+
+std::string PageLines(uint64_t count, uint64_t step, const char* fields) {
+  std::string lines;
+  for (uint64_t i = 0; i < count; ++i) {
+    char line[128];
+    snprintf(line, sizeof(line), "%016llx %s 0000000000000000 \n",
+             static_cast<unsigned long long>((i + 1) * step), fields);
+    lines += line;
+  }
+  return lines;
+}
+
+TEST(PfnstatProgram, OptionsAndDumpsInAnyOrderAndTheMapOfTheLastDump) {
+  // Fewer and other pages than the small dump's, none above 4 GiB.
+  const std::string later = WriteDump("later", PageLines(3, 0x3000, "Zero list  AWE "));
+  const std::string both = kSmall + " " + later;
+  const std::string expected = Shell(kStat + "--csv uses " + both).out;
+  ASSERT_NE(expected.find("\nawe,3,"), std::string::npos);
+  for (const std::string& args :
+       {kSmall + " --csv uses " + later, "- --csv uses " + later + " <" + kSmall,
+        "--csv uses " + kSmall + " - <" + later, "--csv uses -- " + both}) {
+    Result result = Shell(kStat + args);
+    EXPECT_EQ(result.status, 0) << args;
+    EXPECT_EQ(result.out, expected) << args;
+  }
+  const std::string dir = WorkDir();
+  for (const std::string& args :
+       {"both.png " + both, "later.png " + later, "small.png " + kSmall}) {
+    EXPECT_EQ(Shell(kStat + "--map " + dir + args).status, 0) << args;
+  }
+  EXPECT_EQ(ReadFile(dir + "both.png"), ReadFile(dir + "later.png"));
+  EXPECT_NE(ReadFile(dir + "both.png"), ReadFile(dir + "small.png"));
+}
+
+// Tables small enough to go out at the end, and large enough to fail while
+// they are written.
+TEST(PfnstatProgram, AFullDeviceIsAFailure) {
+  const std::string owners =
+      WriteDump("owners", PageLines(300, 0x1000, "Active  list  Process Private  a_process.exe "));
+  for (const std::string& args :
+       {kSmall, "--csv uses " + kSmall, owners, "--csv processes " + owners}) {
+    Result result = Shell(kStat + args + " >/dev/full");
+    EXPECT_EQ(result.status, 2) << args;
+    EXPECT_EQ(result.err, "pfnstat: cannot write the output: No space left on device\n") << args;
+  }
+}
+
+// Windows' C runtime drops a buffer it could not write, and a later flush
+// then succeeds: only the stream's error flag remembers. A stream that fails
+// its first write and takes the rest does the same here.
+ssize_t FailFirstWrite(void* cookie, const char*, size_t size) {
+  if ((*static_cast<int*>(cookie))++ > 0) return static_cast<ssize_t>(size);
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST(PfnstatProgram, AWriteThatFailedOnceIsAFailure) {
+  int writes = 0;
+  FILE* out = fopencookie(&writes, "w", {nullptr, FailFirstWrite, nullptr, nullptr});
+  ASSERT_NE(out, nullptr);
+  static char buffer[256];
+  ASSERT_EQ(setvbuf(out, buffer, _IOFBF, sizeof(buffer)), 0);
+  FILE* err = tmpfile();
+  std::string dump = kSmall;
+  char* argv[] = {const_cast<char*>("pfnstat"), &dump[0], nullptr};
+  EXPECT_EQ(RunPfnstat(2, argv, stdin, out, err), 2);
+  EXPECT_GT(writes, 1);
+  rewind(err);
+  char message[128] = "";
+  EXPECT_NE(fgets(message, sizeof(message), err), nullptr);
+  EXPECT_EQ(std::string(message).find("pfnstat: cannot write the output: "), 0u);
+  fclose(err);
+  fclose(out);
+}
+
+// Whatever an earlier run left under the map's name or its temporary name,
+// the map is written whole or not at all.
+TEST(PfnstatProgram, AMapIsWrittenWholeOrNotAtAllWhateverWasLeft) {
+  const std::string tables = Shell(kStat + kSmall).out;
+  const struct {
+    const char* setup;  // @ is the map
+    int status;
+  } cases[] = {
+      {"mkdir @", 2},      {"mkdir @; echo old >@.part", 2}, {"echo old >@.part", 0},
+      {"mkdir @.part", 0}, {"echo old >@; chmod 444 @", 0},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string map = WorkDir() + "left" + std::to_string(n++) + ".png";
+    std::string setup = c.setup;
+    for (size_t at; (at = setup.find('@')) != std::string::npos;) setup.replace(at, 1, map);
+    ASSERT_EQ(system(setup.c_str()), 0) << setup;
+    const std::string part = ReadFile(map + ".part");
+    Result result = Shell(kStat + "--map " + map + " " + kSmall);
+    EXPECT_EQ(result.status, c.status) << c.setup;
+    struct stat left;
+    ASSERT_EQ(stat(map.c_str(), &left), 0) << c.setup;
+    if (c.status == 0) {
+      EXPECT_EQ(result.out, tables) << c.setup;
+      EXPECT_EQ(ReadFile(map).substr(0, 8), "\x89PNG\r\n\x1a\n") << c.setup;
+    } else {
+      EXPECT_EQ(result.out, "") << c.setup;
+      EXPECT_EQ(result.err, "pfnstat: cannot write " + map + ": Is a directory\n") << c.setup;
+      EXPECT_TRUE(S_ISDIR(left.st_mode)) << c.setup;
+    }
+    // What was left is as it was, and nothing more is.
+    EXPECT_EQ(ReadFile(map + ".part"), part) << c.setup;
+    EXPECT_NE(access((map + ".part1").c_str(), F_OK), 0) << c.setup;
+  }
+}
+
+TEST(PfnstatProgram, PastTheRangeLimitTheRestIsCountedAndItsCsvRefused) {
+  // Every other page, 524,288 ranges of one page and then two of two.
+  const uint64_t kLimit = 524288;
+  const std::string ranges =
+      WriteDump("ranges", PageLines(kLimit, 0x2000, "Zero list  AWE ") +
+                              "0000000200000000 Zero list  AWE  0000000000000000 \n"
+                              "0000000200001000 Zero list  AWE  0000000000000000 \n"
+                              "0000000200003000 Zero list  AWE  0000000000000000 \n"
+                              "0000000200004000 Zero list  AWE  0000000000000000 \n");
+  const std::string tables = Shell(kStat + ranges).out;
+  EXPECT_NE(tables.find("\n0000000100000000  0000000100001000          4\n"
+                        "(2 more ranges not listed)                 16\n"
+                        "Total: 524290 ranges                2,097,168\n"),
+            std::string::npos)
+      << tables.substr(tables.size() - 300);
+  Result csv = Shell(kStat + "--csv ranges " + ranges);
+  EXPECT_EQ(csv.status, 2);
+  EXPECT_EQ(csv.out, "");
+  EXPECT_EQ(csv.err, "pfnstat: " + ranges + ": more than 524288 physical ranges\n");
+  // The change shows AFTER's ranges only.
+  Result change = Shell(kStat + "--csv ranges " + ranges + " " + kSmall);
+  EXPECT_EQ(change.status, 0) << change.err;
+  EXPECT_EQ(change.out, Shell(kStat + "--csv ranges " + kSmall).out);
 }
 
 // The stand-in's later machine took free and standby pages for the private

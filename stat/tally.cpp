@@ -66,8 +66,10 @@ uint32_t OwnerRowOf(StatTally* tally, const char* text, size_t length) {
       return taken - 1;
     }
   }
-  // Two rows stay free for (none) and (other owners).
-  if (tally->ownerCount >= kMaxOwners || length > kMaxOwnerText - tally->textUsed) {
+  // (none) and (other owners) have rows of their own beyond the limit, so
+  // how many names are kept does not depend on when they first come.
+  const uint32_t named = tally->ownerCount - (tally->noneRow != 0) - (tally->otherRow != 0);
+  if (named >= kMaxOwners || length > kMaxOwnerText - tally->textUsed) {
     if (tally->otherRow == 0) {
       tally->otherRow = AddRow(tally, kOtherOwners, sizeof(kOtherOwners) - 1, 0, Head()) + 1;
     }

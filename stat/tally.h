@@ -11,9 +11,10 @@
 // Dump 0 is DUMP, dump 1 is AFTER.
 const int kTallyDumps = 2;
 
-// Owner texts kept apart; the private pages of any further owner text are
-// counted in one row, kOtherOwners. Real systems have a few thousand
-// processes at most, so only a made-up dump gets there.
+// Owner texts kept apart, besides the rows kNoOwner and kOtherOwners; the
+// private pages of any further owner text are counted in kOtherOwners. Real
+// systems have a few thousand processes at most, so only a made-up dump gets
+// there.
 const uint32_t kMaxOwners = 32768;
 const size_t kMaxOwnerText = size_t{4} << 20;
 // Ranges kept for the ranges view; further ranges are only counted.

@@ -99,21 +99,59 @@ void UseRows(const ViewSource& source, char (*labels)[16], TableRow* rows) {
   }
 }
 
+int IsText(const OwnerRow& row, const char* text) {
+  return row.length == strlen(text) && memcmp(row.text, text, row.length) == 0;
+}
+
+// Quotes a dump's owner text needs so that it looks like no other row: one
+// that reads as the tally's own (none) or (other owners), or that starts
+// with a quote as a quoted one does. Returns the extra bytes, or 0 when the
+// text stands as it is.
+size_t QuotesNeeded(const OwnerRow& row) {
+  if (row.text == kNoOwner || row.text == kOtherOwners) return 0;
+  if (!IsText(row, kNoOwner) && !IsText(row, kOtherOwners) &&
+      (row.length == 0 || row.text[0] != '"')) {
+    return 0;
+  }
+  size_t extra = 2;
+  for (uint32_t i = 0; i < row.length; ++i) extra += row.text[i] == '"';
+  return extra;
+}
+
 // The processes view's rows, largest first, leaving out rows with nothing
 // in them; the total of all follows them. Returns the number of rows before
-// the total, or -1 when memory runs out; free *rows.
+// the total, or -1 when memory runs out; free *rows, which also holds the
+// quoted labels.
 int64_t OwnerRows(const ViewSource& source, TableRow** rows) {
   const StatTally& tally = *source.tally;
-  *rows = static_cast<TableRow*>(malloc((tally.ownerCount + size_t{1}) * sizeof(TableRow)));
+  const size_t rowBytes = (tally.ownerCount + size_t{1}) * sizeof(TableRow);
+  size_t labelBytes = 0;
+  for (uint32_t i = 0; i < tally.ownerCount; ++i) {
+    const size_t extra = QuotesNeeded(tally.owners[i]);
+    if (extra != 0) labelBytes += tally.owners[i].length + extra;
+  }
+  *rows = static_cast<TableRow*>(malloc(rowBytes + labelBytes));
   if (*rows == nullptr) return -1;
+  char* quoted = reinterpret_cast<char*>(*rows) + rowBytes;
   TableRow total;
   memset(&total, 0, sizeof(total));
   size_t count = 0;
   for (uint32_t i = 0; i < tally.ownerCount; ++i) {
     TableRow& row = (*rows)[count];
-    row.label = tally.owners[i].text;
-    row.length = tally.owners[i].length;
-    FillRow(source, tally.owners[i].pages, &row);
+    const OwnerRow& owner = tally.owners[i];
+    row.label = owner.text;
+    row.length = owner.length;
+    if (QuotesNeeded(owner) != 0) {
+      row.label = quoted;
+      *quoted++ = '"';
+      for (uint32_t k = 0; k < owner.length; ++k) {
+        if (owner.text[k] == '"') *quoted++ = '"';
+        *quoted++ = owner.text[k];
+      }
+      *quoted++ = '"';
+      row.length = quoted - row.label;
+    }
+    FillRow(source, owner.pages, &row);
     if (AllZero(row)) continue;
     AddToTotal(row, &total);
     ++count;
@@ -205,12 +243,13 @@ void PrintRanges(const ViewSource& source, FILE* out) {
     fprintf(out, "%016" PRIx64 "  %016" PRIx64 "  %*.*s\n", range.start, range.end,
             static_cast<int>(sizeWidth), static_cast<int>(n), cell);
   }
-  if (tally.rangesLeftOut != 0) {
-    const size_t n = FormatKiB(static_cast<int64_t>(tally.pagesLeftOut), 0, cell);
-    fprintf(out, "%-34s  %*.*s\n", "(further ranges not listed)", static_cast<int>(sizeWidth),
-            static_cast<int>(n), cell);
-  }
   char label[48];
+  if (tally.rangesLeftOut != 0) {
+    snprintf(label, sizeof(label), "(%" PRIu64 " more range%s not listed)", tally.rangesLeftOut,
+             tally.rangesLeftOut == 1 ? "" : "s");
+    const size_t n = FormatKiB(static_cast<int64_t>(tally.pagesLeftOut), 0, cell);
+    fprintf(out, "%-34s  %*.*s\n", label, static_cast<int>(sizeWidth), static_cast<int>(n), cell);
+  }
   snprintf(label, sizeof(label), "Total: %" PRIu64 " range%s",
            tally.rangeCount + tally.rangesLeftOut,
            tally.rangeCount + tally.rangesLeftOut == 1 ? "" : "s");

@@ -2,12 +2,13 @@
 """How many plausible single faults in the product code the tests catch.
 
 Copies the tracked tree to a scratch folder, builds it once (preset default),
-then for each mutant below changes one snippet of cli/, native/, pfn/ or
-report/, rebuilds, runs the host suite (ctest) and restores the file. A
-mutant is caught when the build or a test fails, or the suite times out.
-With --asan, the mutants the host suite let through are tried again under
-the sanitizer preset, as CI runs that suite too. Too slow for CI (about half
-a minute a mutant): run it by hand after changing the tests or the code.
+then for each mutant below changes one snippet of pfndb's cli/, native/, pfn/
+or report/, or of pfnstat's stat/, rebuilds, runs the host suite (ctest) and
+restores the file. A mutant is caught when the build or a test fails, or the
+suite times out. With --asan, the mutants the host suite let through are
+tried again under the sanitizer preset, as CI runs that suite too. The catch
+rate is given for each program apart, then in all. Too slow for CI (about
+half a minute a mutant): run it by hand after changing the tests or the code.
 
   tools/mutants.py [--asan] [--only SUBSTRING]... [--keep DIR]
 
@@ -57,8 +58,9 @@ MUTANTS = [
      'upper ? "0123456789abcdef" : "0123456789ABCDEF"', 'hex case swapped'),
     ('native/console.cpp', 'if (sink(g_buffer, g_used) != 0) g_writeFailed = true;',
      'sink(g_buffer, g_used);', 'a failed write forgotten'),
-    ('native/console.cpp', 'if (g_sink == nullptr && fflush(stdout) != 0) g_writeFailed = true;',
-     'if (g_sink == nullptr) fflush(stdout);', 'a failed final flush forgotten'),
+    ('native/console.cpp',
+     'if (g_sink == nullptr && StandardOutputFlush() != 0) g_writeFailed = true;',
+     'if (g_sink == nullptr) StandardOutputFlush();', 'a failed final flush forgotten'),
     ('native/console.cpp', 'if (kBufferSize - g_used < bytes) Drain();',
      'if (kBufferSize - g_used < bytes / 2) Drain();', 'reservation smaller than promised'),
     ('native/console.cpp', 'size_t take = count < room ? count : room;', 'size_t take = count;',
@@ -134,19 +136,106 @@ MUTANTS = [
      '', 'batch not recounted after long names'),
     ('report/report.cpp', '>= found->length + kAfterNamesReach)', '>= found->length)',
      'names leave no room for the line end'),
-    ('report/report.cpp', 'bool common = slot.names == 0 && ', 'bool common = ',
+    ('report/report.cpp', 'bool common =\n        slot.names == 0 && ', 'bool common =\n        ',
      'shared slot overwritten'),
     ('report/report.cpp', '((slot.key ^ key) | use) == 0', '(slot.key ^ key) == 0',
      'names on pages of other uses'),
     ('report/report.cpp', 'group->length += static_cast<uint32_t>(NameLength(record) + 2);',
      'group->length += static_cast<uint32_t>(NameLength(record) + 1);', 'group length short'),
-    ('report/report.cpp', 'HexDigits8(static_cast<uint32_t>(numbers >> 32), 7)',
-     'HexDigits8(static_cast<uint32_t>(numbers >> 32), 39)', 'integer path: address lower case'),
+    ('report/report.cpp', '{HexDigits4(address >> 16, 7), HexDigits4(address & 0xFFFF, 7)}',
+     '{HexDigits4(address >> 16, 39), HexDigits4(address & 0xFFFF, 39)}',
+     'integer path: address lower case'),
     ('report/report.cpp', 'if (record->key != key) continue;', 'if (record->key == key) continue;',
      'list search inverted'),
     ('report/report.cpp', '// The rest of the line.\n    EnsureRoom(span, kAfterNamesReach);', '',
      'list search leaves no room for the line end'),
+    # pfnstat (stat/)
+    ('stat/dump_reader.cpp', 'if (reader->skipping) --reader->lineNumber;', '',
+     'pieces of a long line before the table numbered as lines'),
+    ('stat/dump_reader.cpp',
+     'length == sizeof(kDumpHeader) - 1 && memcmp(line, kDumpHeader, length) == 0',
+     'length >= sizeof(kDumpHeader) - 1 && memcmp(line, kDumpHeader, sizeof(kDumpHeader) - 1) == 0',
+     'header matched as a prefix'),
+    ('stat/dump_reader.cpp', 'reader->begin += newline + 1 - start;\n  ++reader->lineNumber;',
+     'reader->begin += newline + 1 - start;', 'lines taken quickly not numbered'),
+    ('stat/dump_reader.cpp', 'if (reader->atEnd || left == kDumpMaxLine) {',
+     'if (reader->atEnd) {', 'a line filling the buffer taken for the last'),
+    ('stat/dump_reader.cpp', 'bad |= d;', 'bad = d;', 'plain hex path checks the last digit only'),
+    ('stat/dump_reader.cpp', "table.value['A' + d] = static_cast<uint8_t>(10 + d);", '',
+     'plain hex path refuses upper-case digits'),
+    ('stat/dump_reader.cpp', 'for (int i = 0; i < 16; ++i) {', 'for (int i = 0; i < 15; ++i) {',
+     'plain hex path reads fifteen digits'),
+    ('stat/tally.cpp', 'if (tally->rangeCount < kMaxRanges) {',
+     'if (tally->rangeCount <= kMaxRanges) {', 'one range too many kept'),
+    ('stat/tally.cpp', 'tally->pagesLeftOut += (tally->open.end - tally->open.start) >> 12;',
+     '++tally->pagesLeftOut;', 'a range left out counts one page'),
+    ('stat/tally.cpp', 'tally->rangesLeftOut = 0;', '',
+     'ranges left out carried into the next dump'),
+    ('stat/tally.cpp', '>= kMaxOwners ||', '> kMaxOwners ||', 'one owner too many kept'),
+    ('stat/tally.cpp', 'tally->slots[slot] = row + 1;',
+     'tally->slots[hash & (kSlotCount - 1)] = row + 1;', 'a colliding owner takes its home slot'),
+    ('stat/tally.cpp', 'page.address == tally->open.end && page.address != 0',
+     'page.address == tally->open.end', 'a range at the top of the address space goes on at 0'),
+    ('stat/tally.cpp', 'if (tally->otherRow == 0) {', 'if (true) {',
+     'each further owner a row of its own'),
+    ('stat/views.cpp', 'if (i > 0 && (n - i) % 3 == 0)', 'if ((n - i) % 3 == 0)',
+     'leading separator on 3, 6 and 9 digits'),
+    ('stat/views.cpp',
+     'labelWidth = rows[r].length < kWidestLabel ? rows[r].length : kWidestLabel;',
+     'labelWidth = rows[r].length;', 'a long owner widens the table'),
+    ('stat/views.cpp', 'for (size_t r = 0; r <= count; ++r) {\n    if (rows[r].length',
+     'for (size_t r = 0; r < count; ++r) {\n    if (rows[r].length',
+     'the total row left out of the widths'),
+    ('stat/views.cpp', "quote |= text[i] == ',' || ", 'quote |= ', 'a comma alone not quoted'),
+    ('stat/views.cpp', "|| text[i] == '\"' ||", '||', 'a quote alone not quoted'),
+    ('stat/views.cpp', "|| text[i] == '\\r' ||", '||', 'a carriage return not quoted'),
+    ('stat/views.cpp', "|| text[i] == '\\n';", ';', 'a line feed not quoted'),
+    ('stat/views.cpp', "if (text[i] == '\"') fputc('\"', out);", '',
+     'quotes in a quoted field not doubled'),
+    ('stat/views.cpp', 'tally.rangeCount + tally.rangesLeftOut == 1 ? "" : "s"',
+     'tally.rangeCount + tally.rangesLeftOut > 1 ? "s" : ""', 'no ranges counted as one'),
+    ('stat/views.cpp', 'return x.length < y.length ? -1 : x.length > y.length;',
+     'return x.length > y.length ? -1 : x.length < y.length;', 'a name after its extension'),
+    ('stat/views.cpp', 'if (AllZero(row)) continue;',
+     'if (row.pages[kListCount] == 0) continue;', 'owners whose pages moved left out'),
+    ('stat/pfnstat.cpp', 'if (fflush(out) != 0 || ferror(out)) {', 'if (fflush(out) != 0) {',
+     'an earlier failed write forgotten'),
+    ('stat/pfnstat.cpp', 'if (fflush(out) != 0 || ferror(out)) {', 'if (fflush(out) && 0) {',
+     'a full device exits 0'),
+    ('stat/pfnstat.cpp', 'PageMap* drawn = dump == options.dumpCount - 1 ? map : nullptr;',
+     'PageMap* drawn = dump == 0 ? map : nullptr;', 'the map draws DUMP, not AFTER'),
+    ('stat/pfnstat.cpp', 'PageMap* drawn = dump == options.dumpCount - 1 ? map : nullptr;',
+     'PageMap* drawn = map;', 'the map draws both dumps'),
+    ('stat/pfnstat.cpp', 'strcmp(options->dumps[0], "-") == 0 &&',
+     'strcmp(options->dumps[0], "-") == 0 ||', '- and a file refused'),
+    ('stat/pfnstat.cpp', "} else if (!onlyDumps && arg[0] == '-' && arg[1] != '\\0') {",
+     "} else if (!onlyDumps && arg[0] == '-') {", '- taken for an option'),
+    ('stat/pfnstat.cpp', 'options->dumps[options->dumpCount++] = arg;',
+     'options->dumps[options->dumpCount++] = arg;\n      onlyDumps = 1;',
+     'options after a dump taken for dumps'),
+    ('stat/pfnstat.cpp', 'options.view == kViewRanges && tally->rangesLeftOut != 0',
+     'options.view == kViewRanges && tally->rangesLeftOut != 0 && 0',
+     'ranges CSV past the limit not refused'),
+    ('stat/page_map.cpp', 'if (file == nullptr && errno != EEXIST) break;',
+     'if (file == nullptr) break;', 'a stale temporary file blocks the map'),
+    ('stat/page_map.cpp', 'if (status != 0) remove(temporary);', '',
+     'a failed map leaves its temporary file'),
+    ('stat/page_map.cpp', '(map->highest >> g.shift) + 1 > kPageMapMaxPixels',
+     '(map->highest >> g.shift) + 1 >= kPageMapMaxPixels', 'a full-size picture made coarser'),
+    ('stat/page_map.cpp', 'memset(low + half / 2, 0, half / 2);', '',
+     'a lone chunk keeps stale cells when merged'),
+    ('stat/page_map.cpp', 'if (!map->any || page > map->highest) map->highest = page;',
+     'map->highest = page;', 'the last page taken for the highest'),
 ]
+
+
+# The two programs' catch rates are told apart: pfnstat is everything in
+# stat/, pfndb the rest.
+AREAS = ('pfndb', 'pfnstat')
+
+
+def AreaOf(path):
+    return 'pfnstat' if path.startswith('stat/') else 'pfndb'
 
 
 def run(command, cwd, timeout=None):
@@ -215,8 +304,15 @@ def main():
         print(f'{"caught" if by else "SURVIVED"}  {path}: {what}' + (f' ({by})' if by else ''),
               flush=True)
 
+    print()
+    for area in AREAS:
+        mine = [c for c in caught if AreaOf(c[0]) == area]
+        total = len(mine) + len([s for s in survived if AreaOf(s[0]) == area])
+        if total:
+            print(f'mutants {area}: caught {len(mine)} of {total}'
+                  f' ({100.0 * len(mine) / total:.0f} %)')
     total = len(caught) + len(survived)
-    print(f'\nmutants: caught {len(caught)} of {total}'
+    print(f'mutants: caught {len(caught)} of {total}'
           + (f' ({100.0 * len(caught) / total:.0f} %)' if total else '')
           + (f'; {len(stale)} stale' if stale else ''))
     for path, what in survived:
