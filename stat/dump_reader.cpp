@@ -383,25 +383,60 @@ namespace {
 // Bytes a line must have before it in the buffer for the quick path.
 const size_t kQuickRoom = 96;
 
-// A page line taken where it lies, without first looking for its end: the
-// fields tell where a line without names ends. Returns 1 with the line
-// taken, or 0 when the line is for TakeLine and ParsePageLine to take (a
-// line with names whose end is not in the buffer yet, or anything
-// unusual); both ways give the same result. Saves finding every line's end
-// first (0.78 s to 0.73 s on the 64 GiB machine's dump).
+#if defined(__SSE2__)
+
+inline uint64_t NewlinesIn16(const char* text) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+}
+
+// The end of the line at start, when it is 32 to 95 bytes long (every page
+// line without names or with one name of up to 12 bytes); null for a
+// shorter line, start + 96 for a longer one. Found apart from the fields,
+// so that the next line's start does not wait for this one's parse.
+// REQUIRES: start[0 .. 96) is readable.
+inline const char* QuickLineEnd(const char* start) {
+  if ((NewlinesIn16(start) | NewlinesIn16(start + 16)) != 0) return nullptr;
+  const uint64_t found = NewlinesIn16(start + 32) | NewlinesIn16(start + 48) << 16 |
+                         NewlinesIn16(start + 64) << 32 | NewlinesIn16(start + 80) << 48;
+  return found != 0 ? start + 32 + __builtin_ctzll(found) : start + 96;
+}
+
+#else
+
+// The end of the line at start when it is not shorter than 32 bytes and
+// not longer than 95; null for a shorter line, start + 96 for a longer one.
+// REQUIRES: start[0 .. 96) is readable.
+inline const char* QuickLineEnd(const char* start) {
+  if (memchr(start, '\n', 32) != nullptr) return nullptr;
+  const char* newline = static_cast<const char*>(memchr(start + 32, '\n', 64));
+  return newline != nullptr ? newline : start + 96;
+}
+
+#endif
+
+// A page line taken where it lies in the buffer, its end found in one step
+// instead of TakeLine's memchr, and then parsed as ParsePageLine does.
+// Returns 1 with the line taken, or 0 when the line is for TakeLine and
+// ParsePageLine to take (a line whose end is not in the buffer yet, or
+// anything unusual); both ways give the same result. Finding the end of
+// the line apart from its fields lets the processor work on the next line
+// while this one's fields are matched (on the 64 GiB machine's dump, the
+// line end found from where the fields ended chained every line to the
+// last: 0.xx s to 0.xx s of processor time, and 0.xx s to 0.xx s with
+// 200 owners owning equally many pages).
 inline int TakeQuickly(DumpReader* reader, PageLine* page) {
   const char* start = reader->buffer + reader->begin;
   const size_t left = reader->end - reader->begin;
   if (left < kQuickRoom || !reader->inTable || reader->skipping) return 0;
-  const char* names = ParseHead(start, start + left - 16, page);
-  if (names == nullptr) return 0;
-  const char* newline = names[kTail] == '\n' ? names + kTail
-                        : names[kTail + 1] == '\n'
-                            ? names + kTail + 1
-                            : static_cast<const char*>(memchr(names, '\n', start + left - names));
+  const char* newline = QuickLineEnd(start);
   if (newline == nullptr) return 0;
-  const char* end = newline[-1] == '\r' ? newline - 1 : newline;
-  if (ParseTail(names, end - kTail, page) != 0) return 0;
+  if (*newline != '\n') {
+    newline = static_cast<const char*>(memchr(newline, '\n', start + left - newline));
+    if (newline == nullptr) return 0;
+  }
+  const size_t length = newline - start - (newline[-1] == '\r');
+  if (ParsePageLine(start, length, page) != 0) return 0;
   reader->begin += newline + 1 - start;
   ++reader->lineNumber;
   return 1;
