@@ -275,24 +275,26 @@ inline const char* ParseHead(const char* text, const char* limit, PageLine* page
 }
 
 // The names between the use's end and the tail, and the tail. Returns 0 or
-// -1.
+// -1. Whether there are names is worked into the results without a branch:
+// process-private pages with owners come in no order the processor can
+// foresee (a branch on it missed about every third line: 0.xx s to 0.xx s
+// of processor time on the 64 GiB machine's dump).
 inline int ParseTail(const char* names, const char* tail, PageLine* page) {
   uint64_t virtualAddress;
   if (tail < names || tail[0] != ' ' || tail[17] != ' ' ||
       ParseHex16(tail + 1, &virtualAddress) != 0) {
     return -1;
   }
-  // Each name is printed as " name ", so several make " a  b ".
+  // Each name is printed as " name ", so several make " a  b ". Without
+  // names, names[-1] is the use's last byte and names[0] the tail's first.
   const size_t length = tail - names;
-  page->owner = names;
-  page->ownerLength = 0;
-  page->hasOwner = 0;
-  if (length == 0) return 0;
-  if (page->use != 0 || length < 2 || names[0] != ' ' || names[length - 1] != ' ') return -1;
-  page->owner = names + 1;
-  page->ownerLength = length - 2;
-  page->hasOwner = 1;
-  return 0;
+  const int has = length != 0;
+  const int bad = has & ((page->use != 0) | (length < 2) | (names[0] != ' ') |
+                         (names[length - 1] != ' '));
+  page->owner = names + has;
+  page->ownerLength = length - 2 * has;
+  page->hasOwner = has;
+  return bad ? -1 : 0;
 }
 
 }  // namespace
