@@ -13,9 +13,10 @@
 #   PFNSTAT_BENCH_RUNS  runs of pfnstat and wc per dump, the fastest counted
 #                       (default 5)
 #
-# Last line: vs_wc=<pfnstat / wc time, first dump> vs_wc_even=<the same,
-# even owners> vs_awk=<awk / pfnstat time> peak_mib=<pfnstat's peak resident
-# memory over both>.
+# Times are processor time (user + system). Last line:
+#   vs_wc=<pfnstat / wc time, first dump> vs_wc_even=<the same, even owners>
+#   vs_awk=<awk / pfnstat time, first dump> peak_mib=<pfnstat's peak resident
+#   memory over both dumps>
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -71,10 +72,13 @@ END {
 }
 AWK
 
-# Seconds and peak KiB of one run of "$@", its output in $work/out.
+# Processor seconds (user and system) and peak KiB of one run of "$@", its
+# output in $work/out. Processor time, not elapsed: on a machine shared with
+# other work the elapsed time of a run is mostly its wait for a processor.
 measure() {
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >"$work/out"
-  read -r seconds kib <"$work/time"
+  /usr/bin/time -f "%U %S %M" -o "$work/time" "$@" >"$work/out"
+  read -r user system kib <"$work/time"
+  seconds=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }')
 }
 
 least() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a + 0 < b + 0) ? a : b }'; }
