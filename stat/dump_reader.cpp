@@ -276,11 +276,11 @@ inline int ParseTail(const char* names, const char* tail, PageLine* page) {
     return -1;
   }
   // Each name is printed as " name ", so several make " a  b ". Without
-  // names, names[-1] is the use's last byte and names[0] the tail's first.
+  // names, both bytes looked at are the tail's first.
   const size_t length = tail - names;
   const int has = length != 0;
   const int bad =
-      has & ((page->use != 0) | (length < 2) | (names[0] != ' ') | (names[length - 1] != ' '));
+      has & ((page->use != 0) | (length < 2) | (names[0] != ' ') | (names[length - has] != ' '));
   page->owner = names + has;
   page->ownerLength = length - 2 * has;
   page->hasOwner = has;
