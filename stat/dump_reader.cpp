@@ -26,9 +26,11 @@ struct Words16 {
 Words16 WordsOf(const char* text, size_t length) {
   char padded[16] = {};
   memcpy(padded, text, length);
+  char ones[16];
+  memset(ones, 0xFF, sizeof(ones));
   const Head head = HeadOf(padded, length);
-  const uint64_t(&mask)[2] = kHeadMasks.mask[length];
-  return {{head.word[0], head.word[1]}, {mask[0], mask[1]}};
+  const Head mask = HeadOf(ones, length);
+  return {{head.word[0], head.word[1]}, {mask.word[0], mask.word[1]}};
 }
 
 // The fields of one kind (the lists, or the uses) exactly as the report

@@ -19,33 +19,11 @@ struct Head {
   uint64_t word[2];
 };
 
-// By length (0 to 16), the masks that keep a text's bytes of the two words
-// loaded from its start.
-struct HeadMasks {
-  uint64_t mask[17][2];
-};
-
-constexpr uint64_t LowBytes(size_t count) {
-  return count >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * count)) - 1;
-}
-
-constexpr HeadMasks BuildHeadMasks() {
-  HeadMasks masks = {};
-  for (size_t length = 0; length <= 16; ++length) {
-    masks.mask[length][0] = LowBytes(length);
-    masks.mask[length][1] = length <= 8 ? 0 : LowBytes(length - 8);
-  }
-  return masks;
-}
-
-inline constexpr HeadMasks kHeadMasks = BuildHeadMasks();
-
-// Made without a branch on the length, which owners of mixed lengths in
-// random order missed half the time.
 // REQUIRES: text[0 .. 16) is readable.
 inline Head HeadOf(const char* text, size_t length) {
-  const uint64_t(&mask)[2] = kHeadMasks.mask[length < 16 ? length : 16];
-  const Head head = {{Load8(text) & mask[0], Load8(text + 8) & mask[1]}};
+  Head head = {{Load8(text), Load8(text + 8)}};
+  if (length < 8) head.word[0] &= (uint64_t{1} << (8 * length)) - 1;
+  if (length < 16) head.word[1] &= length <= 8 ? 0 : (uint64_t{1} << (8 * (length - 8))) - 1;
   return head;
 }
 
