@@ -45,17 +45,6 @@ const size_t kShortLine = 17 + kFieldsWidth + kShortNamesWidth + kLineTail;
 // How far past its start a line with short names may store.
 const size_t kShortLineReach = kShortLine - kLineTail + kAfterNamesReach;
 
-// In the "C" locale each wide character below 256 becomes the byte of that
-// value; the names are plain ASCII.
-size_t AppendNarrowed(char* out, const wchar_t* name, size_t limit) {
-  size_t n = 0;
-  while (n < limit && name[n] != L'\0') {
-    out[n] = static_cast<char>(name[n] & 0xFF);
-    ++n;
-  }
-  return n;
-}
-
 // "%.15s " of the list name, then "%.15s " of the use name or "No Value",
 // indexed by the low seven bits of word 0 (list << 4 | use).
 struct ListUseTexts {
@@ -64,17 +53,17 @@ struct ListUseTexts {
 };
 
 void BuildListUseTexts(ListUseTexts* table) {
-  for (int list = 0; list < 8; ++list) {
-    for (int use = 0; use < 16; ++use) {
+  for (unsigned list = 0; list < kListCount; ++list) {
+    for (unsigned use = 0; use < 16; ++use) {
       char* text = table->text[list << 4 | use];
       memset(text, ' ', kFieldsWidth);
-      size_t n = AppendNarrowed(text, PageListNames[list], 15);
+      size_t n = NarrowName(PageListNames[list], 15, text);
       text[n++] = ' ';
-      if (use > 11) {
-        memcpy(text + n, "No Value", 8);
-        n += 8;
+      if (use >= kNoValueUse) {
+        memcpy(text + n, kNoValueName, sizeof(kNoValueName) - 1);
+        n += sizeof(kNoValueName) - 1;
       } else {
-        n += AppendNarrowed(text + n, PageUseNames[use], 15);
+        n += NarrowName(PageUseNames[use], 15, text + n);
         text[n++] = ' ';
       }
       table->length[list << 4 | use] = static_cast<uint8_t>(n);

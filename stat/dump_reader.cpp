@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "report/page_names.h"
+#include "stat/words.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -18,12 +19,6 @@ const char kDumpHeader[] = "Address        List         Type       Process      
 
 namespace {
 
-inline uint64_t Load8(const char* text) {
-  uint64_t word;
-  memcpy(&word, text, 8);
-  return word;
-}
-
 // The bytes of a text of up to 16 bytes as two words, and masks that keep
 // only its bytes of two words loaded from anywhere.
 struct Words16 {
@@ -32,16 +27,13 @@ struct Words16 {
 };
 
 Words16 WordsOf(const char* text, size_t length) {
-  Words16 words;
   char padded[16] = {};
   memcpy(padded, text, length);
-  for (int half = 0; half < 2; ++half) {
-    words.word[half] = Load8(padded + 8 * half);
-    char ones[8] = {};
-    for (size_t i = 8 * half; i < length && i < 8 * half + 8u; ++i) ones[i - 8 * half] = '\xFF';
-    words.mask[half] = Load8(ones);
-  }
-  return words;
+  char ones[16];
+  memset(ones, 0xFF, sizeof(ones));
+  const Head head = HeadOf(padded, length);
+  const Head mask = HeadOf(ones, length);
+  return {{head.word[0], head.word[1]}, {mask.word[0], mask.word[1]}};
 }
 
 // The fields of one kind (the lists, or the uses) exactly as the report
@@ -134,8 +126,7 @@ void BuildFieldSet(const char (*texts)[16], const size_t* lengths, unsigned coun
 }
 
 size_t CutName(const wchar_t* name, char* out) {
-  size_t n = 0;
-  for (; n < 15 && name[n] != L'\0'; ++n) out[n] = static_cast<char>(name[n] & 0xFF);
+  const size_t n = NarrowName(name, 15, out);
   out[n] = ' ';
   return n + 1;
 }
@@ -156,8 +147,8 @@ FieldTexts BuildFieldTexts() {
   BuildFieldSet(texts, lengths, kListCount, 0, &fields.lists);
   for (unsigned use = 0; use < kUseCount; ++use) {
     if (use == kNoValueUse) {
-      memcpy(texts[use], "No Value", 8);
-      lengths[use] = 8;
+      lengths[use] = sizeof(kNoValueName) - 1;
+      memcpy(texts[use], kNoValueName, lengths[use]);
     } else {
       lengths[use] = CutName(PageUseNames[use], texts[use]);
     }
@@ -278,24 +269,27 @@ inline const char* ParseHead(const char* text, const char* limit, PageLine* page
 }
 
 // The names between the use's end and the tail, and the tail. Returns 0 or
-// -1.
+// -1. Whether there are names is worked into the results without a branch:
+// process-private pages with owners come in no order the processor can
+// foresee (a branch on it missed about every third line: 0.39 s to 0.30 s
+// of processor time for the reader alone on the 64 GiB machine's dump, the
+// same with its owners evened out).
 inline int ParseTail(const char* names, const char* tail, PageLine* page) {
   uint64_t virtualAddress;
   if (tail < names || tail[0] != ' ' || tail[17] != ' ' ||
       ParseHex16(tail + 1, &virtualAddress) != 0) {
     return -1;
   }
-  // Each name is printed as " name ", so several make " a  b ".
+  // Each name is printed as " name ", so several make " a  b ". Without
+  // names, both bytes looked at are the tail's first.
   const size_t length = tail - names;
-  page->owner = names;
-  page->ownerLength = 0;
-  page->hasOwner = 0;
-  if (length == 0) return 0;
-  if (page->use != 0 || length < 2 || names[0] != ' ' || names[length - 1] != ' ') return -1;
-  page->owner = names + 1;
-  page->ownerLength = length - 2;
-  page->hasOwner = 1;
-  return 0;
+  const int has = length != 0;
+  const int bad =
+      has & ((page->use != 0) | (length < 2) | (names[0] != ' ') | (names[length - has] != ' '));
+  page->owner = names + has;
+  page->ownerLength = length - 2 * has;
+  page->hasOwner = has;
+  return bad ? -1 : 0;
 }
 
 }  // namespace
@@ -386,25 +380,61 @@ namespace {
 // Bytes a line must have before it in the buffer for the quick path.
 const size_t kQuickRoom = 96;
 
-// A page line taken where it lies, without first looking for its end: the
-// fields tell where a line without names ends. Returns 1 with the line
-// taken, or 0 when the line is for TakeLine and ParsePageLine to take (a
-// line with names whose end is not in the buffer yet, or anything
-// unusual); both ways give the same result. Saves finding every line's end
-// first (0.78 s to 0.73 s on the 64 GiB machine's dump).
+#if defined(__SSE2__)
+
+inline uint64_t NewlinesIn16(const char* text) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+}
+
+// The end of the line at start, when it is 32 to 95 bytes long (every page
+// line without names or with one name of up to 12 bytes); null for a
+// shorter line, start + 96 for a longer one. Found apart from the fields,
+// so that the next line's start does not wait for this one's parse.
+// REQUIRES: start[0 .. 96) is readable.
+inline const char* QuickLineEnd(const char* start) {
+  if ((NewlinesIn16(start) | NewlinesIn16(start + 16)) != 0) return nullptr;
+  const uint64_t found = NewlinesIn16(start + 32) | NewlinesIn16(start + 48) << 16 |
+                         NewlinesIn16(start + 64) << 32 | NewlinesIn16(start + 80) << 48;
+  return found != 0 ? start + 32 + __builtin_ctzll(found) : start + 96;
+}
+
+#else
+
+// The end of the line at start when it is not shorter than 32 bytes and
+// not longer than 95; null for a shorter line, start + 96 for a longer one.
+// REQUIRES: start[0 .. 96) is readable.
+inline const char* QuickLineEnd(const char* start) {
+  if (memchr(start, '\n', 32) != nullptr) return nullptr;
+  const char* newline = static_cast<const char*>(memchr(start + 32, '\n', 64));
+  return newline != nullptr ? newline : start + 96;
+}
+
+#endif
+
+// A page line taken where it lies in the buffer, its end found in one step
+// instead of TakeLine's memchr, and then parsed as ParsePageLine does.
+// Returns 1 with the line taken, or 0 when the line is for TakeLine and
+// ParsePageLine to take (a line whose end is not in the buffer yet, or
+// anything unusual); both ways give the same result. Finding the end of
+// the line apart from its fields lets the processor work on the next line
+// while this one's fields are matched (on the 64 GiB machine's dump, the
+// line end found from where the fields ended chained every line to the
+// last: 0.46 s to 0.39 s of processor time for the reader alone, over the
+// dump in memory, and 0.47 s to 0.40 s with 200 owners owning equally many
+// pages).
 inline int TakeQuickly(DumpReader* reader, PageLine* page) {
   const char* start = reader->buffer + reader->begin;
   const size_t left = reader->end - reader->begin;
   if (left < kQuickRoom || !reader->inTable || reader->skipping) return 0;
-  const char* names = ParseHead(start, start + left - 16, page);
-  if (names == nullptr) return 0;
-  const char* newline = names[kTail] == '\n' ? names + kTail
-                        : names[kTail + 1] == '\n'
-                            ? names + kTail + 1
-                            : static_cast<const char*>(memchr(names, '\n', start + left - names));
+  const char* newline = QuickLineEnd(start);
   if (newline == nullptr) return 0;
-  const char* end = newline[-1] == '\r' ? newline - 1 : newline;
-  if (ParseTail(names, end - kTail, page) != 0) return 0;
+  if (*newline != '\n') {
+    newline = static_cast<const char*>(memchr(newline, '\n', start + left - newline));
+    if (newline == nullptr) return 0;
+  }
+  const size_t length = newline - start - (newline[-1] == '\r');
+  if (ParsePageLine(start, length, page) != 0) return 0;
   reader->begin += newline + 1 - start;
   ++reader->lineNumber;
   return 1;

@@ -6,11 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// The memory lists 0-7, and the page uses 0-11 followed by kNoValueUse for
-// a page whose use has no name ("No Value").
-const unsigned kListCount = 8;
-const unsigned kUseCount = 13;
-const unsigned kNoValueUse = 12;
+#include "report/page_names.h"
 
 // The report's header line, without its line end: the table starts after it.
 extern const char kDumpHeader[];

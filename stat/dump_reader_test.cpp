@@ -77,6 +77,7 @@ TEST(ParsePageLine, RefusesWhatThePrinterNeverWrites) {
 
 struct Outcome {
   std::vector<uint64_t> addresses;
+  std::vector<std::string> owners;
   int last;  // 0 or -1
   DumpError error;
   uint64_t errorLine;
@@ -91,6 +92,7 @@ Outcome ReadAll(const std::string& text, size_t piece, int failAtEnd = 0) {
   PageLine page;
   while ((outcome.last = DumpReaderNext(&reader, &page)) == 1) {
     outcome.addresses.push_back(page.address);
+    outcome.owners.push_back(std::string(page.owner, page.ownerLength));
   }
   EXPECT_EQ(DumpReaderNext(&reader, &page), outcome.last);
   outcome.error = reader.error;
@@ -120,6 +122,33 @@ TEST(DumpReader, TakesTheTableInAnyPiecesWithEitherLineEnd) {
   EXPECT_EQ(ReadAll(kHeader, 0).last, 0);
   EXPECT_EQ(ReadAll(kLine2 + "\n" + kHeader + kLine1 + "\n", 0).addresses,
             std::vector<uint64_t>{0x1000});
+}
+
+// Lines of every length from 54 to 113 bytes, with either line end: most are
+// found in one sweep of the bytes after their start, the longest and the last
+// few of the buffer line by line, and a short line stops the table.
+TEST(DumpReader, TakesLinesOfEveryLengthWhereTheyLie) {
+  for (const std::string end : {"\n", "\r\n"}) {
+    std::string text = kHeader;
+    Outcome expected;
+    for (size_t n = 1; n <= 45; ++n) {
+      char address[18];
+      snprintf(address, sizeof(address), "%016zx ", n << 13);
+      const std::string owner(n, static_cast<char>('a' + n % 26));
+      text += address + std::string("Active  list  Process Private  ") + owner +
+              "  0000000000401000 " + end + address + "Bad pagelist  AWE  00000000C0000000 " + end;
+      expected.addresses.insert(expected.addresses.end(), {n << 13, n << 13});
+      expected.owners.insert(expected.owners.end(), {owner, ""});
+    }
+    const Outcome all = ReadAll(text, 0);
+    EXPECT_EQ(all.last, 0);
+    EXPECT_EQ(all.addresses, expected.addresses);
+    EXPECT_EQ(all.owners, expected.owners);
+    const Outcome stopped = ReadAll(text + "x" + end + text.substr(kHeader.size()), 0);
+    EXPECT_EQ(stopped.error, kDumpNotPageLine);
+    EXPECT_EQ(stopped.errorLine, 92u);
+    EXPECT_EQ(stopped.owners, expected.owners);
+  }
 }
 
 TEST(DumpReader, SaysWhatIsWrongAndWhere) {

@@ -14,7 +14,7 @@ namespace {
 
 // A cell holds 0 when no page of it was added, else 1 + its use: the palette
 // index its pixel gets.
-const unsigned kColours = kPageMapUnknownUse + 2;
+const unsigned kColours = kNoValueUse + 2;
 
 // Cells are kept in chunks of 2^16 nibbles, allocated when a page first
 // falls in their span.
@@ -46,7 +46,7 @@ struct PageMap {
   // one after another gets the most common of their uses.
   bool open;
   uint64_t openCell;
-  uint64_t openCounts[kPageMapUnknownUse + 1];
+  uint64_t openCounts[kNoValueUse + 1];
   unsigned openBest;
 };
 
@@ -363,7 +363,7 @@ void PageMapDestroy(PageMap* map) {
 }
 
 int PageMapAdd(PageMap* map, uint64_t page, unsigned use) {
-  assert(use <= kPageMapUnknownUse);
+  assert(use <= kNoValueUse);
   uint8_t* cells = CellsOf(map, page);
   if (cells == nullptr) return -1;
   if (!map->any || page > map->highest) map->highest = page;

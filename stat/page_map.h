@@ -28,9 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Uses 0 to 11 are the page uses of the report, in its order;
-// kPageMapUnknownUse stands for "No Value".
-const unsigned kPageMapUnknownUse = 12;
+#include "report/page_names.h"
 
 // Upper bound of the picture's pixel count (4096 x 4096).
 const uint64_t kPageMapMaxPixels = uint64_t(1) << 24;
@@ -49,8 +47,9 @@ void PageMapDestroy(PageMap* map);
 // Records that the page at physical address `page` * 4096 has `use`. Pages
 // may come in any order; a page given twice keeps its last use (while the map
 // holds one cell per page, see above). Returns 0, or -1 when memory runs out:
-// the page is then not recorded, and the map stays usable.
-// REQUIRES: use <= kPageMapUnknownUse.
+// the page is then not recorded, and the map stays usable. A use is the
+// report's, kNoValueUse for "No Value".
+// REQUIRES: use <= kNoValueUse.
 int PageMapAdd(PageMap* map, uint64_t page, unsigned use);
 
 // Writes the picture to `path`: an 8-bit palette PNG, palette index 0 dark,

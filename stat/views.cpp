@@ -71,16 +71,12 @@ int CompareOwners(const void* a, const void* b) {
 }
 
 void UseLabel(unsigned use, char (&label)[16], size_t* length) {
-  size_t n = 0;
   if (use == kNoValueUse) {
-    n = 8;
-    memcpy(label, "No Value", n);
+    *length = sizeof(kNoValueName) - 1;
+    memcpy(label, kNoValueName, *length);
   } else {
-    for (const wchar_t* name = PageUseNames[use]; *name != L'\0' && n < 15; ++name) {
-      label[n++] = static_cast<char>(*name & 0xFF);
-    }
+    *length = NarrowName(PageUseNames[use], 15, label);
   }
-  *length = n;
 }
 
 // The uses view's rows, in use order, then their total: kUseCount + 1 rows.
