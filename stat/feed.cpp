@@ -30,7 +30,7 @@ int NextDumpPages(void* reader, StatTally* tally, TallyPage* pages, size_t room,
   size_t n = 0;
   int result = 1;
   while (n < room && (result = DumpReaderNext(from, &line)) > 0) {
-    pages[n++] = TallyPageOfLine(tally, line);
+    TallyPageOfLine(tally, line, &pages[n++]);
   }
   *got = n;
   // The reader keeps its end or failure for the next call.

@@ -27,18 +27,18 @@ int FeedTally(PageBatchFn next, void* source, StatTally* tally, int dump, PageMa
 // up once, as the line is taken.
 int NextDumpPages(void* reader, StatTally* tally, TallyPage* pages, size_t room, size_t* got);
 
-// The tally's page for a page line.
-inline TallyPage TallyPageOfLine(StatTally* tally, const PageLine& line) {
-  TallyPage page;
-  page.address = line.address;
-  page.list = static_cast<uint8_t>(line.list);
-  page.use = static_cast<uint8_t>(line.use);
-  page.row = kNotOwnedRow;
+// Fills *page, the tally's page for a page line. (Through an out-parameter:
+// a returned temporary gave the sanitizer build a cleanup path that unwinds,
+// which the product must not have.)
+inline void TallyPageOfLine(StatTally* tally, const PageLine& line, TallyPage* page) {
+  page->address = line.address;
+  page->list = static_cast<uint8_t>(line.list);
+  page->use = static_cast<uint8_t>(line.use);
+  page->row = kNotOwnedRow;
   if (line.use == 0) {
-    page.row =
+    page->row =
         line.hasOwner ? TallyOwnerRow(tally, line.owner, line.ownerLength) : TallyNoOwnerRow(tally);
   }
-  return page;
 }
 
 #endif  // PFNDB_STAT_FEED_H_

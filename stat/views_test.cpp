@@ -123,7 +123,9 @@ TEST(Views, WholeViewsOnAwkwardFiguresAndNames) {
   const std::string fed = Line("0000000000020000", "Active  list  Process Private  x\ny ");
   PageLine page;
   ASSERT_EQ(ParsePageLine(fed.data(), fed.size() - 1, &page), 0);
-  TallyAddPage(&t.tally, 0, TallyPageOfLine(&t.tally, page));
+  TallyPage fedPage;
+  TallyPageOfLine(&t.tally, page, &fedPage);
+  TallyAddPage(&t.tally, 0, fedPage);
   Add(&t.tally, 0,
       Line("fffffffffffff000", "Zero list  Process Private ") +
           Line("0000000000000000", "Zero list  Process Private  (none) ") +
