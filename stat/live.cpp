@@ -150,11 +150,11 @@ int NextLivePages(void* source, StatTally* tally, TallyPage* pages, size_t room,
   for (size_t i = 0; i < n; ++i, ++entry) {
     // Read as the report reads it: the use (12 to 15 print "No Value"),
     // the list, the page number, and the key only for a private page.
-    const uint32_t use = entry->word0 & 0xF;
+    const uint32_t use = PageUseIndex(*entry);
     TallyPage& page = pages[i];
     page.address = uint64_t{entry->pageFrameNumber} << 12;
-    page.list = static_cast<uint8_t>((entry->word0 >> 4) & 0x7);
-    page.use = static_cast<uint8_t>(use > 11 ? kNoValueUse : use);
+    page.list = static_cast<uint8_t>(PageListIndex(*entry));
+    page.use = static_cast<uint8_t>(use >= kNoValueUse ? kNoValueUse : use);
     page.row = use == 0 ? RowOfKey(machine, tally, ProcessKey(*entry)) : kNotOwnedRow;
   }
   machine->next = entry;
