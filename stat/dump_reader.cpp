@@ -396,7 +396,7 @@ inline const char* QuickLineEnd(const char* start) {
   if ((NewlinesIn16(start) | NewlinesIn16(start + 16)) != 0) return nullptr;
   const uint64_t found = NewlinesIn16(start + 32) | NewlinesIn16(start + 48) << 16 |
                          NewlinesIn16(start + 64) << 32 | NewlinesIn16(start + 80) << 48;
-  return found != 0 ? start + 32 + __builtin_ctzll(found) : start + 96;
+  return found != 0 ? start + 32 + __builtin_ctzll(found) : start + kQuickRoom;
 }
 
 #else
@@ -407,7 +407,7 @@ inline const char* QuickLineEnd(const char* start) {
 inline const char* QuickLineEnd(const char* start) {
   if (memchr(start, '\n', 32) != nullptr) return nullptr;
   const char* newline = static_cast<const char*>(memchr(start + 32, '\n', 64));
-  return newline != nullptr ? newline : start + 96;
+  return newline != nullptr ? newline : start + kQuickRoom;
 }
 
 #endif
@@ -429,7 +429,9 @@ inline int TakeQuickly(DumpReader* reader, PageLine* page) {
   if (left < kQuickRoom || !reader->inTable || reader->skipping) return 0;
   const char* newline = QuickLineEnd(start);
   if (newline == nullptr) return 0;
-  if (*newline != '\n') {
+  // Past the sweep, which is all that is sure to be readable: the line goes
+  // on, and may reach the end of the buffer.
+  if (newline == start + kQuickRoom) {
     newline = static_cast<const char*>(memchr(newline, '\n', start + left - newline));
     if (newline == nullptr) return 0;
   }
