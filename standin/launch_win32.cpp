@@ -86,6 +86,16 @@ int RunRemote(HANDLE process, uintptr_t start, uintptr_t parameter, DWORD* resul
   return finished ? 0 : Fail("a thread in the program did not finish");
 }
 
+// The address in the program of a module loaded here at `local`, of which
+// a thread's exit code gave the low 32 bits. On x86 that is the whole
+// address. On x64 the high half is taken from here: a module lies at the
+// same address in every process that loads it, unless it had to move, and
+// its move would have to keep within one 4 GiB window.
+uintptr_t RemoteModule(HMODULE local, DWORD remoteLow) {
+  const uint64_t high = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(local)) & ~0xFFFFFFFFull;
+  return static_cast<uintptr_t>(high | remoteLow);
+}
+
 // NtMapViewOfSection maps into another process without touching its
 // memory otherwise; kernel32 has no such call on older systems.
 typedef LONG(NTAPI* MapViewFn)(HANDLE section, HANDLE process, void** base, ULONG_PTR zeroBits,
@@ -123,8 +133,8 @@ int Redirect(HANDLE process, LaunchBlock* block, uintptr_t remote) {
                 remote + offsetof(LaunchBlock, redirector), &remoteRedirector) != 0)
     return -1;
   if (remoteRedirector == 0) return Fail("the program cannot load pfndb_redirect.dll");
-  uintptr_t entry = remoteRedirector + (reinterpret_cast<uintptr_t>(redirect) -
-                                        reinterpret_cast<uintptr_t>(redirector));
+  uintptr_t entry = RemoteModule(redirector, remoteRedirector) +
+                    (reinterpret_cast<uintptr_t>(redirect) - reinterpret_cast<uintptr_t>(redirector));
   if (RunRemote(process, entry, remote, &failed) != 0) return -1;
   if (failed != 0) {
     fprintf(stderr, "pfndb_launch: %s\n", block->failure);

@@ -5,7 +5,9 @@
 #   stop   shut that wineserver (and every Wine process of the prefix) down
 #   check  exit 0 if the prefix is ready, starting its wineserver if none
 #          runs; never creates it (wine-run calls this before every run)
-# The prefix is ${PFNDB_WINEPREFIX:-$HOME/.cache/pfndb/wineprefix}.
+# The prefix is ${PFNDB_WINEPREFIX:-$HOME/.cache/pfndb/wineprefix}, or with
+# PFNDB_WINEARCH=win64 the 64-bit one, ${PFNDB_WINEPREFIX64:-$HOME/.cache/pfndb/wineprefix64}
+# (tools/wine-arch.sh); each has its own wineserver.
 #
 # Creating a prefix takes seconds to tens of seconds (much longer under
 # qemu-user), so it is done once here rather than on the first wine call,
@@ -15,13 +17,11 @@ set -euo pipefail
 ME=wine-prefix.sh
 die() { echo "[$ME] $*" >&2; exit 1; }
 
-: "${HOME:=$(getent passwd "$(id -u)" | cut -d: -f6)}"
-export WINEARCH=win32
-export WINEDEBUG=${PFNDB_WINEDEBUG:--all}
-export WINEPREFIX=${PFNDB_WINEPREFIX:-$HOME/.cache/pfndb/wineprefix}
-case "$WINEPREFIX" in /*) ;; *) die "PFNDB_WINEPREFIX must be an absolute path: $WINEPREFIX" ;; esac
+# shellcheck source=tools/wine-arch.sh
+. "$(dirname "${BASH_SOURCE[0]}")/wine-arch.sh"
+case "$WINEPREFIX" in /*) ;; *) die "the prefix must be an absolute path: $WINEPREFIX" ;; esac
 
-command -v wine >/dev/null || die "wine is not installed; run tools/setup-win32.sh as root"
+command -v "$PFNDB_WINE" >/dev/null || die "$PFNDB_WINE is not installed; run tools/setup-win32.sh as root"
 # Debian's wineserver wrapper forces -p0, which would end the server as soon
 # as the last Wine process exits; call the real binary to keep it alive.
 WINESERVER=""
@@ -57,7 +57,7 @@ serve() {
     if [ "$rc" -eq 0 ]; then
         # Starts the session's services now, detached, and spares the first
         # real run their start-up time.
-        wine cmd.exe /c exit 0 </dev/null >/dev/null 2>>"$LOG" 9>&- \
+        "$PFNDB_WINE" cmd.exe /c exit 0 </dev/null >/dev/null 2>>"$LOG" 9>&- \
             || die "the first Wine process of the new session failed; see $LOG"
     fi
 }
@@ -70,14 +70,14 @@ create() {
             "$WINESERVER" -k </dev/null >/dev/null 2>>"$LOG" 9>&- || true
             rm -rf "$WINEPREFIX"
         else
-            die "$WINEPREFIX exists but is not a Wine prefix; remove it or set PFNDB_WINEPREFIX"
+            die "$WINEPREFIX exists but is not a Wine prefix; remove it or choose another (tools/wine-arch.sh)"
         fi
     fi
-    echo "[$ME] creating the win32 Wine prefix $WINEPREFIX (once)" >&2
+    echo "[$ME] creating the $WINEARCH Wine prefix $WINEPREFIX (once)" >&2
     local t0=$SECONDS
     # mscoree/mshtml off: no Mono or Gecko download prompts on a closed network.
     # Wine reports on stdout while it builds a prefix; keep that off callers' stdout.
-    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" wine wineboot.exe --init </dev/null 9>&- 1>&2 \
+    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" "$PFNDB_WINE" wineboot.exe --init </dev/null 9>&- 1>&2 \
         || die "wineboot --init failed for $WINEPREFIX"
     # The registry reaches disk only when the server that built it exits.
     "$WINESERVER" -w </dev/null >/dev/null 2>>"$LOG" 9>&-
