@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Prepares a Debian machine to cross-build pfndb for 32-bit Windows and to run
-# the resulting exes under Wine. Safe to run again: every step first checks
+# Prepares a Debian machine to cross-build pfndb for 32-bit and 64-bit Windows
+# and to run the resulting exes under Wine (the x64 ones natively, through
+# wine64). Safe to run again: every step first checks
 # whether its work is already done, so a second run makes no network access.
 #
 #   sudo tools/setup-win32.sh          # root, no input needed
 #   PFNDB_I386_VIA_QEMU=1 tools/setup-win32.sh
 #       run i386 programs through qemu-user even where the kernel could run
 #       them itself (to try the path that machines without ia32 support take)
-# Afterwards: tools/wine-prefix.sh start, then configure with
-# -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake.
+# Afterwards: tools/wine-prefix.sh start (PFNDB_WINEARCH=win64 for the 64-bit
+# prefix), then cmake --preset win32 or win64.
 set -euo pipefail
 
 readonly ME=setup-win32.sh
@@ -164,7 +165,8 @@ fi
 
 # ---------------------------------------------------------------------------
 step "install MinGW-w64 cross compilers, zlib for MinGW, GoogleTest sources, CMake and Ninja"
-BUILD_PKGS=(g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev googletest cmake ninja-build)
+BUILD_PKGS=(g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev
+            libz-mingw-w64-dev googletest cmake ninja-build)
 MISSING=()
 for p in "${BUILD_PKGS[@]}"; do installed "$p" || MISSING+=("$p"); done
 if [ "${#MISSING[@]}" -gt 0 ]; then
@@ -173,17 +175,22 @@ if [ "${#MISSING[@]}" -gt 0 ]; then
         || die "apt-get install ${MISSING[*]} failed"
 fi
 # GoogleTest's own threading needs std::thread, which only the posix variants have.
-for c in i686-w64-mingw32-gcc-posix i686-w64-mingw32-g++-posix i686-w64-mingw32-g++-win32; do
-    command -v "$c" >/dev/null || die "$c is missing after installing g++-mingw-w64-i686"
+for triple in i686 x86_64; do
+    for c in $triple-w64-mingw32-gcc-posix $triple-w64-mingw32-g++-posix $triple-w64-mingw32-windres; do
+        command -v "$c" >/dev/null || die "$c is missing after installing the MinGW-w64 compilers"
+    done
 done
 [ -f /usr/src/googletest/CMakeLists.txt ] || die "/usr/src/googletest is missing after installing googletest"
 # pfnstat.exe links zlib statically, so the archive itself must be there.
-[ -f /usr/i686-w64-mingw32/lib/libz.a ] || die "/usr/i686-w64-mingw32/lib/libz.a is missing after installing libz-mingw-w64-dev"
+for triple in i686 x86_64; do
+    [ -f /usr/$triple-w64-mingw32/lib/libz.a ] \
+        || die "/usr/$triple-w64-mingw32/lib/libz.a is missing after installing libz-mingw-w64-dev"
+done
 
 # ---------------------------------------------------------------------------
-step "install Wine (32-bit)"
+step "install Wine (32-bit and 64-bit)"
 MISSING=()
-for p in wine wine32:i386; do installed "$p" || MISSING+=("$p"); done
+for p in wine wine32:i386 wine64; do installed "$p" || MISSING+=("$p"); done
 if [ "${#MISSING[@]}" -gt 0 ]; then
     apt_update_once
     "${APT_GET[@]}" install --no-install-recommends "${MISSING[@]}" >&2 \
@@ -191,6 +198,9 @@ if [ "${#MISSING[@]}" -gt 0 ]; then
 fi
 command -v wine >/dev/null || die "wine is not on PATH after installing it"
 [ -x /usr/lib/wine/wine ] || die "/usr/lib/wine/wine (the 32-bit loader) is missing"
+# The x64 programs start through it directly (tools/wine-arch.sh), no i386
+# code on the way.
+[ -x /usr/lib/wine/wine64 ] || die "/usr/lib/wine/wine64 (the 64-bit loader) is missing"
 
 # ---------------------------------------------------------------------------
 step "install qemu-user >= $QEMU_MIN_MAJOR"
@@ -313,4 +323,4 @@ fi
 i386_runs || die "an i386 ELF ($I386_PROBE) does not run"
 
 step "done"
-echo "[$ME] ready: i686-w64-mingw32-g++-posix, wine $(wine --version 2>/dev/null || echo '?'), qemu-user $QEMU_VER" >&2
+echo "[$ME] ready: i686- and x86_64-w64-mingw32-g++-posix, wine $(wine --version 2>/dev/null || echo '?'), qemu-user $QEMU_VER" >&2
