@@ -226,6 +226,12 @@ int Run(const Options& options, DumpReader* reader, StatTally* tally, PageMap* m
 
 }  // namespace
 
+bool PfnstatAsksLive(int argc, char** argv) {
+  Options options;
+  const char* reason = nullptr;
+  return ScanOptions(argc, argv, &options, &reason) == 0 && options.live && !options.help;
+}
+
 int RunPfnstat(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   Options options;
   const char* reason = nullptr;

@@ -13,6 +13,9 @@
 // that cannot be written.
 int RunPfnstat(int argc, char** argv, FILE* in, FILE* out, FILE* err);
 
+// Whether the command line is a valid one that asks for --live (not --help).
+bool PfnstatAsksLive(int argc, char** argv);
+
 // Makes the standard streams carry bytes as they are (no line-end
 // translation), so a dump and the CSV mean the same on every system.
 void UseBinaryStdio();
