@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""check_exe_resources.py ZIP VERSION: checks that pfndb.exe and pfnstat.exe
-in the release archive carry what Windows reads before running them: an
+"""check_exe_resources.py ZIP VERSION: checks that pfndb.exe, pfnstat.exe and
+their x64 siblings pfndb64.exe and pfnstat64.exe in the release archive carry what Windows reads before running them: an
 application manifest (resource type 24, id 1) that asks to run asInvoker
 without UI access and names Windows Vista to 11 as supported, and a version
 resource whose fixed and string versions are VERSION, with a description, the
@@ -12,7 +12,7 @@ import sys
 import xml.etree.ElementTree as ElementTree
 import zipfile
 
-PROGRAMS = ("pfndb.exe", "pfnstat.exe")
+PROGRAMS = ("pfndb.exe", "pfnstat.exe", "pfndb64.exe", "pfnstat64.exe")
 RT_VERSION = 16
 RT_MANIFEST = 24
 SUPPORTED_OS = {

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds pfndb.exe, pfnstat.exe and the unit suites for 32-bit Windows and
-# runs them under Wine. Installs what is missing first.
+# runs them under Wine; then packs the release archive, the x64 pair from
+# build-win64 (tools/test-win64.sh tests it) beside them. Installs what is
+# missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,9 +15,13 @@ cmake --preset win32 >/dev/null
 cmake --build --preset win32
 ctest --preset win32
 
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 --target pfndb64 pfnstat64
+
 # The products import nothing but system DLLs.
-for exe in pfndb.exe pfnstat.exe; do
-  imports=$(i686-w64-mingw32-objdump -p "build-win32/$exe" | sed -n 's/^\s*DLL Name: //p' |
+for exe in build-win32/pfndb.exe build-win32/pfnstat.exe build-win64/pfndb64.exe \
+           build-win64/pfnstat64.exe; do
+  imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
             sort | tr '\n' ' ')
   if [[ $imports != "KERNEL32.dll msvcrt.dll " ]]; then
     echo "$exe imports more than system DLLs: $imports" >&2
@@ -26,7 +32,7 @@ done
 
 # The release archive: the programs, their licence and their manual, and none
 # of the test-only builds (launcher, machine modules). Sorted.
-release_files=(LICENSE README.md pfndb.exe pfnstat.exe)
+release_files=(LICENSE README.md pfndb.exe pfndb64.exe pfnstat.exe pfnstat64.exe)
 (cd build-win32 && cpack -G ZIP >/dev/null)
 version=$(sed -n 's/^project(pfndb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 zip=build-win32/pfndb-$version-win32.zip
@@ -37,6 +43,6 @@ if [[ $contents != "${release_files[*]}" ]]; then
 fi
 echo "$zip: $contents"
 
-# What Windows reads before running them: both programs in the archive carry
+# What Windows reads before running them: the four programs in the archive carry
 # their manifest (asInvoker) and version information.
 python3 tools/check_exe_resources.py "$zip" "$version"

@@ -17,7 +17,7 @@ ctest --preset default -j2
 
 # Every stage must run: one that went missing, or lost its exec bit, fails
 # the run rather than leaving it to say all passed without it.
-for extra in tools/test-asan.sh tools/test-fuzz.sh tools/test-win32.sh; do
+for extra in tools/test-asan.sh tools/test-fuzz.sh tools/test-win32.sh tools/test-win64.sh; do
   if [[ ! -f $extra || ! -x $extra ]]; then
     echo "test: stage $extra is missing or not executable" >&2
     exit 1
