@@ -8,7 +8,8 @@
 # pfndb.exe and pfnstat.exe of WIN32_BUILD in the same 64-bit prefix: beside
 # their siblings they hand the run over (their trace then shows the x64
 # class-0 query), alone they run as 32-bit programs and add the one line
-# that names the program to use.
+# that names the program to use. Last, the release archive (the win32
+# build's) must hold the x64 pair tested here.
 set -uo pipefail
 
 launcher=$1 exe=$2 stat=$3 machine=$4 runner=$5 host=$6 win32=$7
@@ -26,8 +27,8 @@ if [[ ! -x $host/pfndb64 || ! -x $host/pfnstat64 || ! -e $host/libntdll.so ]]; t
     cmake --build "$host" --target pfndb64 pfnstat64 ntdll >/dev/null || exit 1
 fi
 if [[ ! -f $win32/pfndb.exe || ! -f $win32/pfnstat.exe ]]; then
-  (cd "$root" && cmake --preset win32 >/dev/null && cmake --build --preset win32 --target pfndb pfnstat >/dev/null) ||
-    exit 1
+  (cd "$root" && cmake --preset win32 >/dev/null &&
+    cmake --build --preset win32 --target pfndb pfnstat >/dev/null) || exit 1
 fi
 
 crlf() { sed 's/$/\r/'; }
@@ -91,4 +92,16 @@ handover "$work/alone" pfndb 44 \
 handover "$work/beside" pfnstat 64 "" --live
 handover "$work/alone" pfnstat 44 \
   "pfnstat: this is 64-bit Windows, whose page-frame database a 32-bit program cannot read; for --live run pfnstat64.exe instead" --live
+# The release archive, packed by the win32 build, holds the x64 pair tested.
+(cd "$work" && cpack -G ZIP --config "$win32/CPackConfig.cmake" -B "$work/pack" >/dev/null)
+for tested in "$exe" "$stat"; do
+  packed=$(python3 -c 'import sys, zipfile, glob
+sys.stdout.buffer.write(zipfile.ZipFile(glob.glob(sys.argv[1] + "/*.zip")[0]).read(sys.argv[2]))' \
+    "$work/pack" "$(basename "$tested")" | sha256sum)
+  if [[ $packed != "$(sha256sum <"$tested")" ]]; then
+    fail "the release archive's $(basename "$tested") is not $tested"
+  else
+    echo "ok   release archive holds $(basename "$tested") as tested"
+  fi
+done
 exit $((failures > 0))
