@@ -57,7 +57,7 @@ unset PFNDB_STANDIN_WINDOWS
 
 # The handover, against Wine's own ntdll: which process asked shows in the
 # trace's class-0 query, 64 bytes long from an x64 process, 44 from an x86 one.
-TRACE_CLASS0='s/.*class 0 .*length \([0-9]*\).*/\1/p'
+TRACE_CLASS0='s/^trace: class 0, length \([0-9]*\):.*/\1/p'
 mkdir -p "$work/beside" "$work/alone"
 cp "$win32/pfndb.exe" "$win32/pfnstat.exe" "$work/alone/"
 cp "$win32/pfndb.exe" "$win32/pfnstat.exe" "$exe" "$stat" "$work/beside/"
