@@ -47,6 +47,9 @@ int RunPfndb(int argumentCount, wchar_t* commandLine) {
   ConsoleWPrintf(L"%s %s \n", programToken, kOwnershipNotice);
   ConsoleWPrintf(L"%s\n", kLicenceNotice);
 
+  // Which layouts a system takes is learnt by asking; the trace shows a
+  // user whose Windows answers otherwise what was asked and answered.
+  if (TraceRequested()) ProgramService()->trace = TraceToStandardError;
   if (InitNativeQuery() != 0) {
     ConsoleWPrintf(L"failed to initialized ...\n");
     return -1;

@@ -1,5 +1,9 @@
 #include "native/native_query.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "native/console.h"
 
 NtQuerySystemInformationFn g_NtQuerySystemInformation = nullptr;
@@ -15,11 +19,13 @@ NativeEntryLookup g_lookup = LookupNativeEntry;
 
 }  // namespace
 
-int InitNativeQuery() {
+int InitNativeQuery() { return InitNativeQuery(&kConsoleMessages); }
+
+int InitNativeQuery(const MessageSink* messages) {
   RtlAdjustPrivilegeFn adjust =
       NativeEntryCast<RtlAdjustPrivilegeFn>(g_lookup(kNtdll, "RtlAdjustPrivilege"));
   if (adjust == nullptr) {
-    ConsoleWPrintf(L"cannot get adjust priviledge function pointer\n");
+    messages->wide(L"cannot get adjust priviledge function pointer\n");
     return kNoAdjustPrivilegeEntry;
   }
   // Without these a later query may be refused; that query reports its status.
@@ -29,8 +35,8 @@ int InitNativeQuery() {
   g_NtQuerySystemInformation =
       NativeEntryCast<NtQuerySystemInformationFn>(g_lookup(kNtdll, "NtQuerySystemInformation"));
   if (g_NtQuerySystemInformation == nullptr) {
-    ConsoleWPrintf(L"cannot get access to NtQueryInformation\n");
-    ConsoleWPrintf(L"cannot initialize NtQuery pointer\n");
+    messages->wide(L"cannot get access to NtQueryInformation\n");
+    messages->wide(L"cannot initialize NtQuery pointer\n");
     return kNoQueryEntry;
   }
   return 0;
@@ -49,7 +55,64 @@ void MakeSuperfetchInformation(SuperfetchInformation* envelope, uint32_t subClas
   envelope->length = length;
 }
 
-QueryStatus QuerySuperfetch(SuperfetchInformation* envelope, uint32_t* returnLength) {
-  return g_NtQuerySystemInformation(kSystemSuperfetchInformation, envelope,
-                                    static_cast<uint32_t>(sizeof(*envelope)), returnLength);
+namespace {
+
+void DiscardWide(const wchar_t*, ...) {}
+void DiscardNarrow(const char*, ...) {}
+
+NativeService g_programService = {nullptr, &kConsoleMessages, nullptr, 0};
+
+QueryStatus Call(NativeService* service, uint32_t infoClass, void* buffer, uint32_t length,
+                 uint32_t* returnLength) {
+  NtQuerySystemInformationFn query =
+      service == &g_programService ? g_NtQuerySystemInformation : service->query;
+  service->lastStatus = query(infoClass, buffer, length, returnLength);
+  return service->lastStatus;
+}
+
+void Trace(NativeService* service, const char* asked, uint32_t length, QueryStatus status,
+           const uint32_t* returnLength) {
+  char line[160];
+  snprintf(line, sizeof(line), "trace: %s, length %lu: status %08lx, returned %lu", asked,
+           static_cast<unsigned long>(length), static_cast<unsigned long>(static_cast<uint32_t>(status)),
+           static_cast<unsigned long>(returnLength != nullptr ? *returnLength : 0));
+  service->trace(line);
+}
+
+}  // namespace
+
+const MessageSink kConsoleMessages = {ConsoleWPrintf, ConsolePrintf};
+const MessageSink kNoMessages = {DiscardWide, DiscardNarrow};
+
+void TraceToStandardError(const char* line) {
+  fputs(line, stderr);
+  fputc('\n', stderr);
+  fflush(stderr);
+}
+
+bool TraceRequested() {
+  const char* value = getenv("PFNDB_TRACE");
+  return value != nullptr && strcmp(value, "1") == 0;
+}
+
+NativeService* ProgramService() { return &g_programService; }
+
+QueryStatus QueryBasicInformation(NativeService* service, void* buffer, uint32_t length,
+                                  uint32_t* returnLength) {
+  QueryStatus status = Call(service, kSystemBasicInformation, buffer, length, returnLength);
+  if (service->trace != nullptr) Trace(service, "class 0", length, status, returnLength);
+  return status;
+}
+
+QueryStatus QuerySuperfetch(NativeService* service, SuperfetchInformation* envelope,
+                            uint32_t* returnLength, const char* tried) {
+  QueryStatus status = Call(service, kSystemSuperfetchInformation, envelope,
+                            static_cast<uint32_t>(sizeof(*envelope)), returnLength);
+  if (service->trace != nullptr) {
+    char asked[96];
+    snprintf(asked, sizeof(asked), "class 79, sub-class %lu, %s",
+             static_cast<unsigned long>(envelope->subClass), tried);
+    Trace(service, asked, envelope->length, status, returnLength);
+  }
+  return status;
 }

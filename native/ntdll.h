@@ -20,6 +20,9 @@ typedef int32_t QueryStatus;
 const QueryStatus kStatusSuccess = 0;
 // STATUS_BUFFER_TOO_SMALL: the only status pfndb tests by value.
 const QueryStatus kStatusBufferTooSmall = static_cast<QueryStatus>(0xC0000023u);
+// What a system answers to a version or layout it does not take.
+const QueryStatus kStatusInfoLengthMismatch = static_cast<QueryStatus>(0xC0000004u);
+const QueryStatus kStatusInvalidParameter = static_cast<QueryStatus>(0xC000000Du);
 
 const uint32_t kSystemBasicInformation = 0;
 const uint32_t kSystemSuperfetchInformation = 79;

@@ -7,50 +7,112 @@
 
 namespace {
 
-// One 96-byte header plus a 16-byte entry for each page 0 .. highestPage.
-// Returns false when that does not fit in 32 bits.
+// One header plus an entry for each page 0 .. highestPage. Returns false
+// when that does not fit in the envelope's 32-bit length.
 bool RequestSizeFor(uint32_t highestPage, uint32_t* requestSize) {
-  uint64_t size = (uint64_t{highestPage} + 7) * 16;
+  uint64_t size = sizeof(PfnRequest) + (uint64_t{highestPage} + 1) * sizeof(PfnEntry);
   if (size > UINT32_MAX) return false;
   *requestSize = static_cast<uint32_t>(size);
   return true;
 }
 
+// What a system answers to a version (or a layout) it does not take.
+bool Refused(QueryStatus status) {
+  return status == kStatusInvalidParameter || status == kStatusInfoLengthMismatch;
+}
+
+// Asks for version 2 of the ranges (Windows 10 1803 on; 11 24H2 takes no
+// other), in a block of at least `least` bytes, and lays the answer out as
+// version 1 in place. Returns the block, or null with *status the query's
+// status (0 when the heap refused).
+MemoryRangeInfo* FetchVersion2(NativeService* service, uint32_t least, QueryStatus* status) {
+  uint32_t bufferLength = least;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    unsigned char* block =
+        static_cast<unsigned char*>(RuntimeCalloc(bufferLength, kHeapSiteMemoryRanges));
+    if (block == nullptr) {
+      *status = 0;
+      return nullptr;
+    }
+    block[0] = 2;
+    SuperfetchInformation envelope;
+    MakeSuperfetchInformation(&envelope, kSuperfetchMemoryRangesQuery, block, bufferLength);
+    uint32_t returnLength = bufferLength;
+    *status = QuerySuperfetch(service, &envelope, &returnLength, "version 2");
+    if (*status == kStatusSuccess) {
+      int32_t count;
+      memcpy(&count, block + Format::kRangesV2CountOffset, sizeof(count));
+      const int64_t room = ItemsWithin(bufferLength, returnLength, Format::kRangesV2Header,
+                                       sizeof(PhysicalRange));
+      if (count > room) count = static_cast<int32_t>(room);
+      if (count < 0) count = 0;
+      memmove(block + sizeof(MemoryRangeInfo), block + Format::kRangesV2Header,
+              size_t(count) * sizeof(PhysicalRange));
+      MemoryRangeInfo* info = reinterpret_cast<MemoryRangeInfo*>(block);
+      info->rangeCount = count;
+      return info;
+    }
+    RuntimeFree(block);
+    // Told how much it needs: once more with that.
+    if (*status != kStatusBufferTooSmall || returnLength <= bufferLength) break;
+    bufferLength = returnLength;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
-int GetMemoryRanges(uint32_t* requestSize, MemoryRangeInfo** ranges) {
-  SystemBasicInformation basic;
-  memset(&basic, 0, sizeof(basic));
+int GetMemoryRanges(NativeService* service, uint32_t* requestSize, MemoryRangeInfo** ranges) {
+  const MessageSink& say = *service->messages;
+  // The class-0 answer, aligned for the 32-bit read at 20.
+  uint32_t basic[Format::kBasicInformationBytes / sizeof(uint32_t)];
+  memset(basic, 0, sizeof(basic));
   uint32_t basicLength = 0;
-  QueryStatus status =
-      g_NtQuerySystemInformation(kSystemBasicInformation, &basic, sizeof(basic), &basicLength);
+  QueryStatus status = QueryBasicInformation(service, basic, sizeof(basic), &basicLength);
   if (status != kStatusSuccess) {
-    ConsoleWPrintf(L"NativeQueryBasicInformation failed %x\n", static_cast<unsigned>(status));
+    say.wide(L"NativeQueryBasicInformation failed %x\n", static_cast<unsigned>(status));
     return -1;
   }
+  const uint32_t highestPage = basic[5];
   // The probe is expected to "fail" while reporting the size it needs.
   uint32_t returnLength = 20;
   SuperfetchInformation envelope;
   MakeSuperfetchInformation(&envelope, kSuperfetchMemoryRangesQuery, nullptr, 16);
-  status = QuerySuperfetch(&envelope, &returnLength);
+  status = QuerySuperfetch(service, &envelope, &returnLength, "size probe");
   if (status != kStatusSuccess)
-    ConsoleWPrintf(L"NativeQuerySuperFecthInformation failed %x\n", static_cast<unsigned>(status));
+    say.wide(L"NativeQuerySuperFecthInformation failed %x\n", static_cast<unsigned>(status));
   // A size that cannot even hold the header leaves nothing to read.
   if (returnLength < sizeof(MemoryRangeInfo)) return -1;
 
-  uint32_t bufferLength = returnLength;
+  const uint32_t bufferLength = returnLength;
   MemoryRangeInfo* info =
       static_cast<MemoryRangeInfo*>(RuntimeCalloc(bufferLength, kHeapSiteMemoryRanges));
   if (info == nullptr) {
-    ConsoleWPrintf(L"Memory allocation failed \n");
+    say.wide(L"Memory allocation failed \n");
     return -1;
   }
   info->version = 1;
   envelope.data = info;
   envelope.length = bufferLength;
-  status = QuerySuperfetch(&envelope, &returnLength);
+  status = QuerySuperfetch(service, &envelope, &returnLength, "version 1");
+  bool version2 = false;
+  if (status < 0 && Refused(status)) {
+    // Version 1 refused: version 2's header is longer by what it adds.
+    const QueryStatus first = status;
+    const uint32_t least = bufferLength + (Format::kRangesV2Header - sizeof(MemoryRangeInfo));
+    QueryStatus second;
+    MemoryRangeInfo* other = FetchVersion2(service, least, &second);
+    if (other != nullptr) {
+      RuntimeFree(info);
+      info = other;
+      status = kStatusSuccess;
+      version2 = true;
+    } else {
+      service->lastStatus = first;
+    }
+  }
   if (status != kStatusSuccess) {
-    ConsoleWPrintf(L"NativeQuerySuperFecthInformation failed %x\n", static_cast<unsigned>(status));
+    say.wide(L"NativeQuerySuperFecthInformation failed %x\n", static_cast<unsigned>(status));
     // A warning still leaves a usable answer.
     if (status < 0) {
       RuntimeFree(info);
@@ -59,12 +121,14 @@ int GetMemoryRanges(uint32_t* requestSize, MemoryRangeInfo** ranges) {
   }
 
   // Only what the service says it wrote, and never past the block, is read.
-  int64_t room =
-      ItemsWithin(bufferLength, returnLength, sizeof(MemoryRangeInfo), sizeof(PhysicalRange));
-  if (info->rangeCount > room) info->rangeCount = static_cast<int32_t>(room);
+  if (!version2) {
+    int64_t room =
+        ItemsWithin(bufferLength, returnLength, sizeof(MemoryRangeInfo), sizeof(PhysicalRange));
+    if (info->rangeCount > room) info->rangeCount = static_cast<int32_t>(room);
+  }
 
   uint32_t size;
-  if (!RequestSizeFor(basic.highestPhysicalPageNumber, &size)) {
+  if (!RequestSizeFor(highestPage, &size)) {
     RuntimeFree(info);
     return -1;
   }

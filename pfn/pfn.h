@@ -1,12 +1,16 @@
 // The page-frame database as the native service exchanges it: physical memory
 // ranges, the page-frame request and the private sources, plus the list of
-// process names built from the latter. All formats are those of a 32-bit
-// process and little-endian.
+// process names built from the latter, in the format this build exchanges
+// (pfn/format.h).
 #ifndef PFNDB_PFN_PFN_H_
 #define PFNDB_PFN_PFN_H_
 
 #include <cstddef>
 #include <cstdint>
+
+#include "native/native_query.h"
+#include "pfn/format.h"
+
 
 // How many items of itemBytes follow a header of headerBytes in an answer the
 // service says filled `reported` bytes of a buffer of bufferBytes: only what
@@ -19,18 +23,11 @@ inline int64_t ItemsWithin(uint32_t bufferBytes, uint32_t reported, size_t heade
 
 // ---- Physical memory ranges (sub-class 17) ----
 
-struct PhysicalRange {
-  uint32_t firstPage;
-  uint32_t pageCount;  // the range holds firstPage .. firstPage + pageCount - 1
-};
-
-// Header of the ranges answer; PhysicalRange k follows at byte 8 + 8k.
-struct MemoryRangeInfo {
-  uint32_t version;
-  int32_t rangeCount;
-};
-static_assert(sizeof(PhysicalRange) == 8, "ranges are 8 bytes");
-static_assert(sizeof(MemoryRangeInfo) == 8, "ranges start at byte 8");
+typedef Format::PageNumber PageNumber;
+typedef Format::PhysicalRange PhysicalRange;
+// Header of the ranges answer as the program keeps it (version 1's, whatever
+// version the service answered); PhysicalRange k follows at byte 8 + size*k.
+typedef Format::MemoryRangeInfo MemoryRangeInfo;
 
 inline PhysicalRange* MemoryRanges(MemoryRangeInfo* info) {
   return reinterpret_cast<PhysicalRange*>(reinterpret_cast<unsigned char*>(info) +
@@ -43,7 +40,7 @@ inline const PhysicalRange* MemoryRanges(const MemoryRangeInfo* info) {
 // Steps through the pages of every range in order: ranges 0 .. N - 1, each
 // from its first page upwards. The request is laid out in this order and the
 // report prints it in this order, so both must use this walk. A range count of
-// 0 or below visits nothing; pages never wrap past 0xFFFFFFFF.
+// 0 or below visits nothing; pages never wrap past the largest page number.
 struct RangeWalk {
   const MemoryRangeInfo* info;
   int32_t nextRange;
@@ -53,33 +50,18 @@ void RangeWalkStart(RangeWalk* walk, const MemoryRangeInfo* info);
 
 // Hands out the next non-empty run of consecutive pages in *firstPage and
 // *pageCount (at least 1). Returns false once the walk is over.
-bool RangeWalkNextRun(RangeWalk* walk, uint32_t* firstPage, uint32_t* pageCount);
+bool RangeWalkNextRun(RangeWalk* walk, PageNumber* firstPage, PageNumber* pageCount);
 
 // Total pages the walk yields.
 uint64_t RangeWalkPageCount(const MemoryRangeInfo* info);
 
 // ---- Page-frame request (sub-class 6) ----
 
-struct PfnEntry {
-  // bits 0-3 page use, bits 4-6 memory list, bits 9-31 key bits 0-22
-  uint32_t word0;
-  // bits 0-8 key bits 23-31
-  uint32_t word1;
-  uint32_t pageFrameNumber;
-  uint32_t virtualAddress;
-};
-
-// Header of the request; PfnEntry j follows at byte 96 + 16j.
-struct PfnRequest {
-  uint32_t version;
-  uint32_t requestFlags;
-  uint32_t entryCount;
-  uint8_t reserved[84];
-};
-static_assert(sizeof(PfnEntry) == 16, "entries are 16 bytes");
-static_assert(offsetof(PfnEntry, pageFrameNumber) == 8, "page number at byte 8");
-static_assert(offsetof(PfnEntry, virtualAddress) == 12, "virtual address at byte 12");
-static_assert(sizeof(PfnRequest) == 96, "entries start at byte 96");
+typedef Format::PfnEntry PfnEntry;
+// The request's header as the program lays it; the service may expect its
+// entries elsewhere (Format::kEntryOffsets), but by the time a filled
+// request is handed out they lie right after this header.
+typedef Format::PfnRequest PfnRequest;
 
 inline PfnEntry* PfnEntries(PfnRequest* request) {
   return reinterpret_cast<PfnEntry*>(reinterpret_cast<unsigned char*>(request) +
@@ -101,36 +83,28 @@ uint32_t PfnRequestEntriesFor(const MemoryRangeInfo* ranges, uint32_t requestSiz
 
 // ---- Private sources (sub-class 8) ----
 
-const uint32_t kPrivateSourceVersion = 3;
 const uint32_t kPrivateSourceProcess = 2;
 const size_t kImageNameBytes = 12;
 
-struct PrivateSourceRecord {
+// The page key type; see Format32 and Format64.
+typedef Format::Key ProcessKeyValue;
+
+// What the program reads of one private-source record, whatever version of
+// the answer it came in.
+struct PrivateSource {
   uint32_t sourceType;
-  uint32_t reserved0[3];
-  uint32_t key;
-  uint32_t reserved1;
-  uint32_t size;
-  uint32_t reserved2;
+  uint64_t shownId;  // printed after "Client ID"
+  uint64_t size;
+  // keys[0] always belongs to the record; keys[1] only when hasSecondKey.
+  ProcessKeyValue keys[2];
+  bool hasSecondKey;
   char imageName[kImageNameBytes];  // not necessarily NUL-terminated
-  uint32_t reserved3;
 };
 
-// Header of the private-source answer; record r follows at byte 8 + 48r.
-struct PrivateSourceInfo {
-  uint32_t version;
-  int32_t recordCount;
-};
-static_assert(sizeof(PrivateSourceRecord) == 48, "records are 48 bytes");
-static_assert(offsetof(PrivateSourceRecord, key) == 16, "key at byte 16");
-static_assert(offsetof(PrivateSourceRecord, size) == 24, "size at byte 24");
-static_assert(offsetof(PrivateSourceRecord, imageName) == 32, "name at byte 32");
-static_assert(sizeof(PrivateSourceInfo) == 8, "records start at byte 8");
-
-inline PrivateSourceRecord* PrivateSourceRecords(PrivateSourceInfo* info) {
-  return reinterpret_cast<PrivateSourceRecord*>(reinterpret_cast<unsigned char*>(info) +
-                                                sizeof(PrivateSourceInfo));
-}
+// Reads record r of an answer laid out as layout; the caller has checked
+// that it lies within the answer.
+void ReadPrivateSource(const unsigned char* answer, const SourceLayout& layout, uint32_t r,
+                       PrivateSource* record);
 
 // ---- Process name list ----
 
@@ -139,11 +113,13 @@ struct ProcessNameLinks {
   ProcessNameLinks* previous;
 };
 
-// One runtime-heap block per process.
+// One runtime-heap block per key of a process: a process that pages name by
+// two keys (its id, its pointer) has two blocks, alike but for the key, so
+// that a page's owners are the blocks with its key.
 struct ProcessNameRecord {
   uint32_t size;
   ProcessNameLinks links;
-  uint32_t key;
+  ProcessKeyValue key;
   char imageName[kImageNameBytes];  // not terminated
 };
 
@@ -169,29 +145,58 @@ void ProcessNameListAppend(ProcessNameList* list, ProcessNameRecord* record);
 void ProcessNameListRelease(ProcessNameList* list);
 
 // ---- The three queries ----
+// Each asks through `service` and prints what went wrong, and the process
+// lines, through service->messages. Where Windows versions lay an answer
+// out differently, the first layout tried is the one this program was first
+// written against; a refusal that the next layout mends prints nothing.
 
 // Learns the highest physical page number (class 0) and the physical ranges
 // (sub-class 17). On 0, *requestSize holds the request's byte size and
-// *ranges a runtime-heap block the caller releases with RuntimeFree; its
-// range count never promises more ranges than the block holds. On -1 (after
-// printing why) nothing is handed out.
-int GetMemoryRanges(uint32_t* requestSize, MemoryRangeInfo** ranges);
+// *ranges a runtime-heap block the caller releases with RuntimeFree, laid
+// out as version 1 whatever version answered; its range count never
+// promises more ranges than the block holds. On -1 (after printing why)
+// nothing is handed out.
+int GetMemoryRanges(NativeService* service, uint32_t* requestSize, MemoryRangeInfo** ranges);
 
 // Builds a request of requestSize bytes naming every page of the walk over
-// ranges, and has the service fill it. On 0, *request is a process-heap block
-// the caller releases with ProcessHeapFree; on -1 (after printing why) it is
-// null.
-int SetUpPfnDatabase(uint32_t requestSize, const MemoryRangeInfo* ranges, PfnRequest** request);
+// ranges, and has the service fill it, finding where this system wants the
+// entries; a request whose page numbers do not come back as sent is not
+// handed out. On 0, *request is a process-heap block the caller releases
+// with ProcessHeapFree, its entries after PfnRequest's header; on failure
+// (after printing why) it is null.
+int SetUpPfnDatabase(NativeService* service, uint32_t requestSize, const MemoryRangeInfo* ranges,
+                     PfnRequest** request);
+// What SetUpPfnDatabase returns, instead of -1, when the service answered
+// but no layout it knows brought the page numbers back.
+const int kPfnLayoutUnknown = -2;
 
-// Empties list, then appends a record per process the service reports,
-// printing two lines for each. Returns 0; -1 when a query or the answer's
-// buffer fails; 1 when a record cannot be allocated. Records appended before
-// a failure stay in the list for the caller to release.
-int SetupProcessNameDatabase(ProcessNameList* list);
+// Empties list, then appends a record per process the service reports (two
+// for a process that two keys name), printing two lines for each process.
+// Returns 0; -1 when a query or the answer's buffer fails; 1 when a record
+// cannot be allocated. Records appended before a failure stay in the list
+// for the caller to release.
+int SetupProcessNameDatabase(NativeService* service, ProcessNameList* list);
 
-// Makes *record from a process-type source (leaving it untouched for any
-// other type) and prints the process's two lines. Returns 0, or 1 when the
-// record cannot be allocated.
-int MakeProcessNameRecord(const PrivateSourceRecord* source, ProcessNameRecord** record);
+// Makes *record, for source's first key, from a process-type source
+// (leaving it untouched for any other type) and prints the process's two
+// lines through messages. Returns 0, or 1 when the record cannot be
+// allocated.
+int MakeProcessNameRecord(const MessageSink* messages, const PrivateSource* source,
+                          ProcessNameRecord** record);
+
+// The same steps through the program's own service (ProgramService()).
+inline int GetMemoryRanges(uint32_t* requestSize, MemoryRangeInfo** ranges) {
+  return GetMemoryRanges(ProgramService(), requestSize, ranges);
+}
+inline int SetUpPfnDatabase(uint32_t requestSize, const MemoryRangeInfo* ranges,
+                            PfnRequest** request) {
+  return SetUpPfnDatabase(ProgramService(), requestSize, ranges, request);
+}
+inline int SetupProcessNameDatabase(ProcessNameList* list) {
+  return SetupProcessNameDatabase(ProgramService(), list);
+}
+inline int MakeProcessNameRecord(const PrivateSource* source, ProcessNameRecord** record) {
+  return MakeProcessNameRecord(ProgramService()->messages, source, record);
+}
 
 #endif  // PFNDB_PFN_PFN_H_

@@ -206,8 +206,9 @@ TEST(SetupProcessNameDatabase, BufferAllocationFailureIsSilent) {
 TEST(MakeProcessNameRecord, OnlyProcessesMakeRecords) {
   ConsoleCapture capture;
   std::vector<uint8_t> image = SourcesAnswer(2, {{5, 7, 7, "pool"}, {2, 0x2c0, 0x1a, "init"}});
-  PrivateSourceRecord* records =
-      PrivateSourceRecords(reinterpret_cast<PrivateSourceInfo*>(image.data()));
+  PrivateSource records[2];
+  for (uint32_t r = 0; r < 2; ++r)
+    ReadPrivateSource(image.data(), Format::kSourceLayouts[0], r, &records[r]);
   ProcessNameRecord* record = nullptr;
   EXPECT_EQ(MakeProcessNameRecord(&records[0], &record), 0);
   EXPECT_EQ(record, nullptr);

@@ -5,15 +5,15 @@ void RangeWalkStart(RangeWalk* walk, const MemoryRangeInfo* info) {
   walk->nextRange = 0;
 }
 
-bool RangeWalkNextRun(RangeWalk* walk, uint32_t* firstPage, uint32_t* pageCount) {
+bool RangeWalkNextRun(RangeWalk* walk, PageNumber* firstPage, PageNumber* pageCount) {
   const PhysicalRange* ranges = MemoryRanges(walk->info);
   while (walk->nextRange < walk->info->rangeCount) {
     const PhysicalRange& range = ranges[walk->nextRange++];
     if (range.pageCount == 0) continue;
-    // Page numbers are 32-bit; a range never wraps back to page 0.
-    uint64_t room = (uint64_t{1} << 32) - range.firstPage;
+    // A range never wraps back to page 0.
+    const PageNumber room = static_cast<PageNumber>(~range.firstPage);  // pages after the first
     *firstPage = range.firstPage;
-    *pageCount = range.pageCount < room ? range.pageCount : static_cast<uint32_t>(room);
+    *pageCount = range.pageCount - 1 <= room ? range.pageCount : room + 1;
     return true;
   }
   return false;
@@ -23,7 +23,7 @@ uint64_t RangeWalkPageCount(const MemoryRangeInfo* info) {
   RangeWalk walk;
   RangeWalkStart(&walk, info);
   uint64_t total = 0;
-  uint32_t first, count;
+  PageNumber first, count;
   while (RangeWalkNextRun(&walk, &first, &count)) total += count;
   return total;
 }

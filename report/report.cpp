@@ -149,6 +149,126 @@ struct PlainDigits {
   static void PutAddress(char* out, const Value& digits) { memcpy(out, digits.address, 8); }
 };
 
+// The same for the 64-bit format, whose address and virtual address are
+// printed with all 16 digits: the digits of the address (the page number
+// times 4096) in lower case, those of the virtual address in upper case.
+struct Sse2Digits64 {
+  struct Value {
+    __m128i address;
+    __m128i virtualAddress;
+  };
+
+  __attribute__((target("sse2"))) static void Of(const Format64::PfnEntry& entry,
+                                                 Value* digits) {
+    const uint64_t numbers[2] = {__builtin_bswap64(entry.pageFrameNumber << 12),
+                                 __builtin_bswap64(entry.virtualAddress)};
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(numbers));
+    const __m128i low = _mm_set1_epi8(0x0F);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low);
+    const __m128i lowNibbles = _mm_and_si128(bytes, low);
+    const __m128i address = _mm_unpacklo_epi8(high, lowNibbles);
+    const __m128i va = _mm_unpackhi_epi8(high, lowNibbles);
+    const __m128i nine = _mm_set1_epi8(9);
+    const __m128i zero = _mm_set1_epi8('0');
+    digits->address =
+        _mm_add_epi8(_mm_add_epi8(address, zero),
+                     _mm_and_si128(_mm_cmpgt_epi8(address, nine), _mm_set1_epi8(39)));
+    digits->virtualAddress = _mm_add_epi8(
+        _mm_add_epi8(va, zero), _mm_and_si128(_mm_cmpgt_epi8(va, nine), _mm_set1_epi8(7)));
+  }
+
+  // "%.16x " of the address.
+  __attribute__((target("sse2"))) static void PutAddressField(char* out, const Value& digits) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), digits.address);
+    out[16] = ' ';
+  }
+
+  // " %.16X" of the virtual address.
+  __attribute__((target("sse2"))) static void PutVirtualAddressField(char* out,
+                                                                     const Value& digits) {
+    out[0] = ' ';
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 1), digits.virtualAddress);
+  }
+};
+
+struct PlainDigits64 {
+  struct Value {
+    uint32_t address[4];
+    uint32_t virtualAddress[4];
+  };
+
+  static void Sixteen(uint64_t value, uint32_t letterStep, uint32_t* out) {
+    for (int i = 0; i < 4; ++i)
+      out[i] = PlainDigits::Four(static_cast<uint32_t>(value >> (48 - 16 * i)) & 0xFFFF,
+                                 letterStep);
+  }
+
+  static void Of(const Format64::PfnEntry& entry, Value* digits) {
+    Sixteen(entry.pageFrameNumber << 12, 39, digits->address);
+    Sixteen(entry.virtualAddress, 7, digits->virtualAddress);
+  }
+
+  static void PutAddressField(char* out, const Value& digits) {
+    memcpy(out, digits.address, 16);
+    out[16] = ' ';
+  }
+  static void PutVirtualAddressField(char* out, const Value& digits) {
+    out[0] = ' ';
+    memcpy(out + 1, digits.virtualAddress, 16);
+  }
+};
+
+// The 32-bit format's two numbers read together, as the line loop wants
+// them: the page number in the low half, the virtual address in the high.
+template <typename Digits>
+struct Digits32 {
+  typedef typename Digits::Value Value;
+
+  static void Of(const Format32::PfnEntry& entry, Value* digits) {
+    uint64_t numbers;
+    memcpy(&numbers, &entry.pageFrameNumber, 8);
+    Digits::Of(numbers, digits);
+  }
+
+  // The address is the page number times 4096: never more than 44 bits,
+  // so five zeros (laid by the line before), the page number's eight
+  // digits, then three zeros.
+  static void PutAddressField(char* out, const Value& digits) {
+    Digits::PutPage(out + 5, digits);
+    memcpy(out + 13, "000 ", 4);
+  }
+
+  // " 00000000" and the virtual address's eight digits.
+  static void PutVirtualAddressField(char* out, const Value& digits) {
+    memcpy(out, " 0000000000000000", 16);
+    Digits::PutAddress(out + 9, digits);
+  }
+};
+
+// Each format's two ways of making digits, and its entry's words read in
+// one piece.
+template <typename F>
+struct LinesOf;
+template <>
+struct LinesOf<Format32> {
+  typedef Digits32<Sse2Digits> Sse2;
+  typedef Digits32<PlainDigits> Plain;
+  static uint64_t Words(const Format32::PfnEntry& entry) {
+    // Two loads for the whole entry: words 0 and 1 together hold the key
+    // in their bits 9 to 40.
+    uint64_t words;
+    memcpy(&words, &entry.word0, 8);
+    return words;
+  }
+};
+template <>
+struct LinesOf<Format64> {
+  typedef Sse2Digits64 Sse2;
+  typedef PlainDigits64 Plain;
+  static uint64_t Words(const Format64::PfnEntry& entry) { return entry.word; }
+};
+typedef LinesOf<Format> Lines;
+
 // Chosen once, as the program starts: 32-bit processors before the Pentium 4
 // have no SSE2, and the exe is built to run on them.
 bool ProcessorHasSse2() {
@@ -180,8 +300,8 @@ constexpr uint64_t LineEndWord() {
 }
 static_assert(kLineEndLength + 6 <= 8, "the line end word holds five zeros after the line end");
 
-inline uint32_t SlotOf(uint32_t key, uint32_t multiplier, uint32_t shift) {
-  return key * multiplier >> shift;
+inline uint32_t SlotOf(ProcessKeyValue key, uint32_t multiplier, uint32_t shift) {
+  return FoldKey(key) * multiplier >> shift;
 }
 
 // Odd multipliers to try, the golden ratio's first.
@@ -207,7 +327,7 @@ uint32_t SlotBitsFor(uint32_t groupCount) {
 // slot, stopping at the first that leaves none; seen has room for the
 // largest table tried. The work is bounded, so a long list of processes
 // only gets fewer attempts.
-void ChooseHash(const uint32_t* keys, uint32_t count, uint32_t* seen, NameIndex* index) {
+void ChooseHash(const ProcessKeyValue* keys, uint32_t count, uint32_t* seen, NameIndex* index) {
   const uint32_t bits = SlotBitsFor(count);
   const uint32_t attempts = (1u << 18) / (count + 1);
   const uint32_t perSize = attempts < 4 ? 4 : attempts > 256 ? 256 : attempts;
@@ -238,16 +358,16 @@ void ChooseHash(const uint32_t* keys, uint32_t count, uint32_t* seen, NameIndex*
 // The group of key, or the free entry where it would go. groupBits: log2 of
 // the table's size.
 const NameIndex::Group* FindGroup(const NameIndex::Group* groups, uint32_t groupBits,
-                                  uint32_t key) {
+                                  ProcessKeyValue key) {
   const uint32_t mask = (uint32_t{1} << groupBits) - 1;
   // The product's high bits: its low ones depend on the key's low bits only.
-  for (uint32_t at = static_cast<uint32_t>(uint64_t{key * 0x9E3779B1u} << groupBits >> 32);;
+  for (uint32_t at = static_cast<uint32_t>(uint64_t{FoldKey(key) * 0x9E3779B1u} << groupBits >> 32);;
        at = (at + 1) & mask) {
     if (groups[at].records == 0 || groups[at].key == key) return &groups[at];
   }
 }
 
-NameIndex::Group* GroupOf(NameIndex::Group* groups, uint32_t groupBits, uint32_t key) {
+NameIndex::Group* GroupOf(NameIndex::Group* groups, uint32_t groupBits, ProcessKeyValue key) {
   return const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, key));
 }
 
@@ -325,7 +445,7 @@ __attribute__((always_inline)) inline void BuildIndex(const ProcessNameList* lis
   while ((uint64_t{1} << groupBits) < 2 * records) ++groupBits;
   const uint64_t groupCount = uint64_t{1} << groupBits;
   const uint64_t groupBytes = groupCount * sizeof(NameIndex::Group);
-  const uint64_t keyBytes = records * sizeof(uint32_t);
+  const uint64_t keyBytes = records * sizeof(ProcessKeyValue);
   const uint64_t textBytes = records * (kImageNameBytes * kLineEndLength + 2) + kShortNamesWidth;
   const uint64_t firstBytes = groupBytes + keyBytes + textBytes;
   // Offsets into the text are 32-bit.
@@ -335,7 +455,7 @@ __attribute__((always_inline)) inline void BuildIndex(const ProcessNameList* lis
   if (first == nullptr) return;
   index->blocks[0] = first;
   NameIndex::Group* groups = reinterpret_cast<NameIndex::Group*>(first);
-  uint32_t* keys = reinterpret_cast<uint32_t*>(first + groupBytes);
+  ProcessKeyValue* keys = reinterpret_cast<ProcessKeyValue*>(first + groupBytes);
   char* text = reinterpret_cast<char*>(first + groupBytes + keyBytes);
 
   // Each key's texts take one run, in the order its first record comes;
@@ -402,7 +522,7 @@ void BuildNameIndex(const ProcessNameList* list, NameIndex* index) { BuildIndex(
 
 void ReleaseNameIndex(NameIndex* index) { ReleaseIndex(index); }
 
-int FindNames(const NameIndex& index, uint32_t key, const char** names, uint32_t* length) {
+int FindNames(const NameIndex& index, ProcessKeyValue key, const char** names, uint32_t* length) {
   if (ProcessNameListEmpty(index.list)) return 0;
   if (index.groups == nullptr) return -1;
   const NameIndex::Group* found = FindGroup(index.groups, index.groupBits, key);
@@ -447,7 +567,7 @@ void EnsureRoom(Span* span, size_t bytes) {
 __attribute__((noinline)) void PutUncommonNames(const NameIndex& index, const PfnEntry& entry,
                                                 Span* span) {
   if (PageUseIndex(entry) != 0) return;
-  const uint32_t key = ProcessKey(entry);
+  const ProcessKeyValue key = ProcessKey(entry);
   if (index.groups == nullptr) {
     const ProcessNameList* list = index.list;
     for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
@@ -503,12 +623,8 @@ __attribute__((always_inline)) inline void PutLines(const ListUseTexts& listUse,
     const PfnEntry* batchEnd = static_cast<size_t>(last - entry) < fit ? last : entry + fit;
     char* p = span.p;
     for (; entry != batchEnd; ++entry) {
-      // Two loads for the whole entry: words 0 and 1 together hold the key
-      // in their bits 9 to 40.
-      uint64_t words, numbers;
-      memcpy(&words, &entry->word0, 8);
-      memcpy(&numbers, &entry->pageFrameNumber, 8);
-      const uint32_t key = static_cast<uint32_t>(words >> 9);
+      const uint64_t words = Lines::Words(*entry);
+      const ProcessKeyValue key = Format::KeyOfWords(words);
       const uint32_t use = static_cast<uint32_t>(words) & 0xF;
 
       // Every page is looked up; a page of another use (whose key bits are
@@ -518,13 +634,9 @@ __attribute__((always_inline)) inline void PutLines(const ListUseTexts& listUse,
       const uint32_t slotLength = slot.names & 0xFF;
       const uint32_t namesLength = ((slot.key ^ key) | use) == 0 ? slotLength : 0;
 
-      // The address is the page number times 4096: never more than 44 bits,
-      // so five zeros (laid by the line before), the page number's eight
-      // digits, then three zeros.
       typename Digits::Value digits;
-      Digits::Of(numbers, &digits);
-      Digits::PutPage(p + 5, digits);
-      memcpy(p + 13, "000 ", 4);
+      Digits::Of(*entry, &digits);
+      Digits::PutAddressField(p, digits);
       p += 17;
       const uint32_t fields = static_cast<uint32_t>(words) & 0x7F;
       memcpy(p, listUse.text[fields], kFieldsWidth);
@@ -539,10 +651,9 @@ __attribute__((always_inline)) inline void PutLines(const ListUseTexts& listUse,
         // The span may be another now; count again after this line.
         batchEnd = entry + 1;
       }
-      // " 00000000", the virtual address's eight digits, " ", the line end
-      // and the next line's leading zeros.
-      memcpy(p, " 0000000000000000", 16);
-      Digits::PutAddress(p + 9, digits);
+      // The virtual address, " ", the line end and the next line's leading
+      // zeros.
+      Digits::PutVirtualAddressField(p, digits);
       Store8(p + 17, LineEndWord());
       p += kLineTail;
     }
@@ -553,13 +664,13 @@ __attribute__((always_inline)) inline void PutLines(const ListUseTexts& listUse,
 
 void PutLinesPlain(const ListUseTexts& listUse, const NameIndex& names, const PfnEntry* entry,
                    const PfnEntry* last) {
-  PutLines<PlainDigits>(listUse, names, entry, last);
+  PutLines<Lines::Plain>(listUse, names, entry, last);
 }
 
 __attribute__((target("sse2"))) void PutLinesSse2(const ListUseTexts& listUse,
                                                   const NameIndex& names, const PfnEntry* entry,
                                                   const PfnEntry* last) {
-  PutLines<Sse2Digits>(listUse, names, entry, last);
+  PutLines<Lines::Sse2>(listUse, names, entry, last);
 }
 
 }  // namespace

@@ -7,13 +7,16 @@
 #include "pfn/pfn.h"
 #include "report/page_names.h"
 
-inline uint32_t PageUseIndex(const PfnEntry& entry) { return entry.word0 & 0xF; }
-inline uint32_t PageListIndex(const PfnEntry& entry) { return (entry.word0 >> 4) & 0x7; }
+inline uint32_t PageUseIndex(const PfnEntry& entry) {
+  return static_cast<uint32_t>(Format::EntryWords(entry)) & 0xF;
+}
+inline uint32_t PageListIndex(const PfnEntry& entry) {
+  return static_cast<uint32_t>(Format::EntryWords(entry) >> 4) & 0x7;
+}
 
-// The key of the process owning a process-private page: bits 9-31 of word 0
-// give key bits 0-22, bits 0-8 of word 1 give key bits 23-31.
-inline uint32_t ProcessKey(const PfnEntry& entry) {
-  return (entry.word0 >> 9) | (entry.word1 << 23);
+// The key of the process owning a process-private page (Format::KeyOfWords).
+inline ProcessKeyValue ProcessKey(const PfnEntry& entry) {
+  return Format::KeyOfWords(Format::EntryWords(entry));
 }
 
 // For each key, the " name " texts of every record with that key, in list
@@ -28,7 +31,7 @@ inline uint32_t ProcessKey(const PfnEntry& entry) {
 // same lines, with no memory beyond what the report already holds.
 struct NameIndex {
   struct Slot {
-    uint32_t key;
+    ProcessKeyValue key;
     // Offset into text times 256, plus the length: 0 when no record has
     // the key, kUncommon for the slow path.
     uint32_t names;
@@ -36,7 +39,7 @@ struct NameIndex {
   static const uint32_t kUncommon = 0xFF;
   // Every key's names, open-addressed by key (linear probing).
   struct Group {
-    uint32_t key;
+    ProcessKeyValue key;
     uint32_t records;  // 0: the entry is free
     uint32_t offset;
     uint32_t length;
@@ -63,7 +66,11 @@ void ReleaseNameIndex(NameIndex* index);
 // with *names and *length (" a  b " for two records, valid until the index
 // is released, with 32 readable bytes after them), 0 when no record has the
 // key, or -1 when the index was built without its memory and cannot tell.
-int FindNames(const NameIndex& index, uint32_t key, const char** names, uint32_t* length);
+int FindNames(const NameIndex& index, ProcessKeyValue key, const char** names, uint32_t* length);
+
+// A key folded to the 32 bits the index hashes.
+inline uint32_t FoldKey(uint32_t key) { return key; }
+inline uint32_t FoldKey(uint64_t key) { return static_cast<uint32_t>(key ^ key >> 29); }
 
 // Prints the header and one line for each entry the walk over ranges wrote
 // into request (a block of requestSize bytes), naming the processes of list

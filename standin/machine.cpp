@@ -7,13 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "pfn/pfn.h"
+#include "pfn/format32.h"
+#include "pfn/format64.h"
 
 namespace {
 
 const QueryStatus kStatusInvalidInfoClass = static_cast<QueryStatus>(0xC0000003u);
-const QueryStatus kStatusInfoLengthMismatch = static_cast<QueryStatus>(0xC0000004u);
-const QueryStatus kStatusInvalidParameter = static_cast<QueryStatus>(0xC000000Du);
+
+typedef Format32::PhysicalRange PhysicalRange;
+typedef Format32::MemoryRangeInfo MemoryRangeInfo;
+typedef Format32::PfnEntry PfnEntry;
+typedef Format32::PfnRequest PfnRequest;
+const uint32_t kPrivateSourceProcess = 2;
+const size_t kImageNameBytes = 12;
 
 struct Source {
   uint32_t type;
@@ -34,6 +40,8 @@ struct StandinMachine {
   // processes whose private pages grow by then.
   bool later = false;
   uint32_t leakers[2] = {0, 0};
+  StandinWindows windows = kStandinWindows7;
+  uint32_t faults = 0;  // StandinFault bits
 };
 
 namespace {
@@ -189,7 +197,8 @@ const PickTables& Picks() {
 // stand-in under Wine) takes each 64-bit mix in many instructions: the 64
 // GiB machine's whole dump through pfndb.exe under Wine and qemu-i386 went
 // from 4.3-4.5 s to 3.8 s (bench/win32_bench.sh), every dump byte the same.
-void FillEntry(const StandinMachine& machine, const PickTables& picks, PfnEntry* entry) {
+void FillEntry(const StandinMachine& machine, const PickTables& picks, PfnEntry* entry,
+               uint32_t* owner) {
   uint32_t page = entry->pageFrameNumber;
   const uint32_t listRoll = Mix(page, 1);
   const uint32_t useRoll = Mix(page, 2);
@@ -207,6 +216,7 @@ void FillEntry(const StandinMachine& machine, const PickTables& picks, PfnEntry*
     use = 0;
     key = machine.leakers[Mix(page, 7) & 1];
   }
+  *owner = key;
   entry->word0 = use | list << 4 | (key & 0x7FFFFFu) << 9;
   entry->word1 = (key >> 23) | noise;
   // Pages on the zero, free and bad lists, and those of the nameless uses,
@@ -215,11 +225,53 @@ void FillEntry(const StandinMachine& machine, const PickTables& picks, PfnEntry*
   entry->virtualAddress = mapped ? PageVirtualAddress(list, use, Mix(page, 5)) : 0;
 }
 
+// What each Windows answers, as far as pfndb can tell them apart.
+struct Generation {
+  int bits;                // the format: a 32-bit or a 64-bit system
+  bool rangesV1, rangesV2;  // range versions taken
+  uint32_t entryOffset;    // where the request's entries start
+  uint32_t sourceVersion;  // the one private-source version taken
+  // How pages name their owner: 0 by the key the record carries at 16
+  // (Windows 7, 32-bit), 1 by process id, 2 by the process pointer's low
+  // 48 bits.
+  int keys;
+  bool pointerIsId;  // 24H2 puts the process id in the pointer field too
+};
+
+const Generation& GenerationOf(StandinWindows windows) {
+  static const Generation kGenerations[] = {
+      {32, true, false, 96, 3, 0, false},     // 7
+      {32, true, true, 104, 8, 1, false},     // 10, 32-bit
+      {64, true, false, 0xB8, 3, 2, false},   // 7 x64
+      {64, true, true, 0xC0, 8, 2, false},    // 10 1909 x64
+      {64, false, true, 0xC0, 8, 1, true},    // 11 24H2 x64
+  };
+  return kGenerations[windows];
+}
+
+void Put32(unsigned char* at, uint32_t value) { memcpy(at, &value, 4); }
+void Put64(unsigned char* at, uint64_t value) { memcpy(at, &value, 8); }
+uint32_t Get32(const unsigned char* at) {
+  uint32_t value;
+  memcpy(&value, at, 4);
+  return value;
+}
+
+// The kernel addresses of a process's object, from its key.
+uint32_t Pointer32(uint32_t key) { return 0x80000000u + key * 0x40u; }
+uint64_t Pointer64(uint32_t key) { return 0xFFFFA00000000000ull + uint64_t{key} * 0x80; }
+
+// The key a private page of the process with key `owner` carries.
+uint64_t PageKey(const Generation& generation, uint32_t owner) {
+  return generation.keys == 2 ? Pointer64(owner) & Format64::kKeyMask : owner;
+}
+
 QueryStatus AnswerBasic(const StandinMachine& machine, void* buffer, uint32_t bufferLength,
                         uint32_t* returnLength) {
-  if (bufferLength != sizeof(SystemBasicInformation)) return kStatusInfoLengthMismatch;
-  SystemBasicInformation basic;
-  memset(&basic, 0, sizeof(basic));
+  const Generation& generation = GenerationOf(machine.windows);
+  const uint32_t bytes = generation.bits == 32 ? Format32::kBasicInformationBytes
+                                               : Format64::kBasicInformationBytes;
+  if (bufferLength != bytes) return kStatusInfoLengthMismatch;
   uint32_t lowest = UINT32_MAX, highest = 0, total = 0;
   for (const PhysicalRange& range : machine.ranges) {
     if (range.firstPage < lowest) lowest = range.firstPage;
@@ -227,68 +279,160 @@ QueryStatus AnswerBasic(const StandinMachine& machine, void* buffer, uint32_t bu
       highest = range.firstPage + range.pageCount - 1;
     total += range.pageCount;
   }
-  basic.timerResolution = 156250;
-  basic.pageSize = 4096;
-  basic.numberOfPhysicalPages = total;
-  basic.lowestPhysicalPageNumber = lowest;
-  basic.highestPhysicalPageNumber = highest;
-  basic.allocationGranularity = 0x10000;
-  basic.minimumUserModeAddress = 0x10000;
-  basic.maximumUserModeAddress = 0x7FFEFFFF;
-  basic.activeProcessorsAffinityMask = 0x3;
-  basic.numberOfProcessors = 2;
-  memcpy(buffer, &basic, sizeof(basic));
-  if (returnLength != nullptr) *returnLength = sizeof(basic);
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  memset(out, 0, bytes);
+  Put32(out + 4, 156250);  // timer resolution
+  Put32(out + 8, 4096);    // page size
+  Put32(out + 12, total);
+  Put32(out + 16, lowest);
+  Put32(out + 20, highest);
+  Put32(out + 24, 0x10000);  // allocation granularity
+  if (generation.bits == 32) {
+    Put32(out + 28, 0x10000);
+    Put32(out + 32, 0x7FFEFFFF);
+    Put32(out + 36, 0x3);
+    Put32(out + 40, 2);
+  } else {
+    Put64(out + 32, 0x10000);
+    Put64(out + 40, 0x00007FFFFFFEFFFFull);
+    Put64(out + 48, 0x3);
+    out[56] = 2;
+  }
+  if (returnLength != nullptr) *returnLength = bytes;
   return kStatusSuccess;
 }
 
 QueryStatus AnswerRanges(const StandinMachine& machine, SuperfetchInformation* envelope,
                          uint32_t* returnLength) {
-  uint32_t needed = static_cast<uint32_t>(sizeof(MemoryRangeInfo) +
-                                          machine.ranges.size() * sizeof(PhysicalRange));
+  const Generation& generation = GenerationOf(machine.windows);
+  const uint32_t rangeBytes = generation.bits == 32 ? 8 : 16;
+  unsigned char* data = static_cast<unsigned char*>(envelope->data);
+  // A probe without a buffer learns the size of the version the system
+  // prefers.
+  uint32_t version = generation.rangesV1 ? 1 : 2;
+  if (data != nullptr && envelope->length >= 4) version = Get32(data);
+  const uint32_t header = version == 2 ? (generation.bits == 32 ? Format32::kRangesV2Header
+                                                                : Format64::kRangesV2Header)
+                                       : 8;
+  const uint32_t needed = static_cast<uint32_t>(header + machine.ranges.size() * rangeBytes);
   if (returnLength != nullptr) *returnLength = needed;
-  if (envelope->data == nullptr || envelope->length < needed) return kStatusBufferTooSmall;
-  MemoryRangeInfo* info = static_cast<MemoryRangeInfo*>(envelope->data);
-  if (info->version != 1) return kStatusInvalidParameter;
-  info->rangeCount = static_cast<int32_t>(machine.ranges.size());
-  memcpy(MemoryRanges(info), machine.ranges.data(), machine.ranges.size() * sizeof(PhysicalRange));
+  if (data == nullptr || envelope->length < needed) return kStatusBufferTooSmall;
+  if (!(version == 1 && generation.rangesV1) && !(version == 2 && generation.rangesV2))
+    return kStatusInvalidParameter;
+  if (version == 2) {
+    Put32(data + 4, 0);  // flags
+    Put32(data + 8, static_cast<uint32_t>(machine.ranges.size()));
+  } else {
+    Put32(data + 4, static_cast<uint32_t>(machine.ranges.size()));
+  }
+  for (size_t k = 0; k < machine.ranges.size(); ++k) {
+    unsigned char* at = data + header + k * rangeBytes;
+    if (generation.bits == 32) {
+      Put32(at, machine.ranges[k].firstPage);
+      Put32(at + 4, machine.ranges[k].pageCount);
+    } else {
+      Put64(at, machine.ranges[k].firstPage);
+      Put64(at + 8, machine.ranges[k].pageCount);
+    }
+  }
   return kStatusSuccess;
+}
+
+// A 32-bit virtual address of the default shape, as a 64-bit system would
+// put it: user space below 128 TiB, the kernel's at the top.
+uint64_t VirtualAddress64(uint32_t address) {
+  if (address == 0) return 0;
+  return address >= 0x80000000u ? 0xFFFFF80000000000ull + address
+                                 : 0x00007FF000000000ull + address;
 }
 
 QueryStatus AnswerPfn(const StandinMachine& machine, SuperfetchInformation* envelope,
                       uint32_t* returnLength) {
-  PfnRequest* request = static_cast<PfnRequest*>(envelope->data);
-  if (request == nullptr || envelope->length < sizeof(PfnRequest)) return kStatusInfoLengthMismatch;
-  if (request->version != 1) return kStatusInvalidParameter;
-  uint64_t needed = sizeof(PfnRequest) + uint64_t{request->entryCount} * sizeof(PfnEntry);
+  const Generation& generation = GenerationOf(machine.windows);
+  unsigned char* data = static_cast<unsigned char*>(envelope->data);
+  uint32_t offset = generation.entryOffset;
+  // A system whose entries lie where no layout pfndb knows puts them.
+  if (machine.faults & kStandinFaultEntryLayout) offset += 0x10;
+  const uint32_t entryBytes = generation.bits == 32 ? 16 : 24;
+  if (data == nullptr || envelope->length < offset) return kStatusInfoLengthMismatch;
+  if (Get32(data) != 1) return kStatusInvalidParameter;
+  uint64_t count = Get32(data + 8);
+  if (generation.bits == 64) memcpy(&count, data + 8, 8);
+  const uint64_t needed = offset + count * entryBytes;
   if (needed > envelope->length) return kStatusInfoLengthMismatch;
-  PfnEntry* entries = PfnEntries(request);
   const PickTables& picks = Picks();
-  for (uint32_t j = 0; j < request->entryCount; ++j) FillEntry(machine, picks, &entries[j]);
+  unsigned char* entries = data + offset;
+  for (uint64_t j = 0; j < count; ++j) {
+    unsigned char* at = entries + j * entryBytes;
+    PfnEntry entry;
+    entry.pageFrameNumber = Get32(at + 8);
+    uint32_t owner;
+    FillEntry(machine, picks, &entry, &owner);
+    if (generation.bits == 32) {
+      memcpy(at, &entry, sizeof(entry));
+      continue;
+    }
+    // The same page on a 64-bit system: its owner's key in bits 9-56,
+    // other state above.
+    const uint64_t key = (entry.word0 & 0xF) == 0 ? PageKey(generation, owner)
+                                                  : (entry.word0 >> 9 | uint64_t{entry.word1} << 23);
+    const uint64_t word = (entry.word0 & 0x7F) | (key & Format64::kKeyMask) << 9 |
+                          uint64_t{entry.word1 >> 25} << 57;
+    Put64(at, word);
+    Put64(at + 16, VirtualAddress64(entry.virtualAddress));
+  }
   if (returnLength != nullptr) *returnLength = static_cast<uint32_t>(needed);
   return kStatusSuccess;
 }
 
 QueryStatus AnswerPrivateSources(const StandinMachine& machine, SuperfetchInformation* envelope,
                                  uint32_t* returnLength) {
-  uint32_t needed = static_cast<uint32_t>(sizeof(PrivateSourceInfo) +
-                                          machine.sources.size() * sizeof(PrivateSourceRecord));
+  const Generation& generation = GenerationOf(machine.windows);
+  // Header and record sizes of the version the system takes.
+  uint32_t header = 8, record = 48;
+  if (generation.bits == 32 && generation.sourceVersion == 8) header = 12, record = 64;
+  if (generation.bits == 64) {
+    header = generation.sourceVersion == 8 ? 16 : 8;
+    record = generation.sourceVersion == 8 ? 96 : 64;
+  }
+  const uint32_t needed = static_cast<uint32_t>(header + machine.sources.size() * record);
   if (returnLength != nullptr) *returnLength = needed;
-  PrivateSourceInfo* info = static_cast<PrivateSourceInfo*>(envelope->data);
-  if (info == nullptr || envelope->length < sizeof(PrivateSourceInfo)) return kStatusBufferTooSmall;
-  if (info->version != kPrivateSourceVersion) return kStatusInvalidParameter;
+  unsigned char* data = static_cast<unsigned char*>(envelope->data);
+  if (data == nullptr || envelope->length < 8) return kStatusBufferTooSmall;
+  if (Get32(data) != generation.sourceVersion || (machine.faults & kStandinFaultSources))
+    return kStatusInvalidParameter;
   if (envelope->length < needed) return kStatusBufferTooSmall;
-  info->recordCount = static_cast<int32_t>(machine.sources.size());
-  PrivateSourceRecord* records = PrivateSourceRecords(info);
+  memset(data, 0, needed);
+  Put32(data, generation.sourceVersion);
+  Put32(data + (header == 8 ? 4 : 8), static_cast<uint32_t>(machine.sources.size()));
   for (size_t r = 0; r < machine.sources.size(); ++r) {
     const Source& source = machine.sources[r];
-    PrivateSourceRecord& record = records[r];
-    memset(&record, 0, sizeof(record));
-    record.sourceType = source.type;
-    record.key = source.key;
-    record.size = source.weight * 0x1a + 0x10;
-    memcpy(record.imageName, source.name.data(),
-           source.name.size() < kImageNameBytes ? source.name.size() : kImageNameBytes);
+    unsigned char* at = data + header + r * record;
+    const uint32_t size = source.weight * 0x1a + 0x10;
+    const size_t nameBytes =
+        source.name.size() < kImageNameBytes ? source.name.size() : kImageNameBytes;
+    Put32(at, source.type);
+    uint32_t nameAt;
+    if (generation.bits == 32) {
+      // Windows 7's records carry no process id pfndb reads; the key at 16
+      // is what its pages name.
+      if (generation.keys != 0) Put32(at + 4, source.key);
+      Put32(at + 16, generation.keys == 0 ? source.key : Pointer32(source.key));
+      Put32(at + 24, size);
+      nameAt = 32;
+    } else if (generation.sourceVersion == 3) {
+      Put64(at + 8, source.key);
+      Put64(at + 24, Pointer64(source.key));
+      Put32(at + 36, size);
+      nameAt = 44;
+    } else {
+      Put32(at + 4, source.key);
+      Put64(at + 16, uint64_t{source.key} * 0x9E3779B97F4A7C15ull);  // the image's hash
+      Put64(at + 24, generation.pointerIsId ? source.key : Pointer64(source.key));
+      Put64(at + 40, size);
+      nameAt = 52;
+    }
+    memcpy(at + nameAt, source.name.data(), nameBytes);
   }
   return kStatusSuccess;
 }
@@ -351,6 +495,12 @@ void StandinDestroyMachine(StandinMachine* machine) { delete machine; }
 
 void StandinSetLater(StandinMachine* machine, bool later) { machine->later = later; }
 
+void StandinSetWindows(StandinMachine* machine, StandinWindows windows) {
+  machine->windows = windows;
+}
+
+void StandinSetFaults(StandinMachine* machine, uint32_t faults) { machine->faults = faults; }
+
 void StandinSetEvenOwners(StandinMachine* machine) {
   for (Source& source : machine->sources)
     if (source.type == kPrivateSourceProcess) source.weight = 1;
@@ -388,10 +538,33 @@ const uint64_t kMostProcesses = 65536;
 
 }  // namespace
 
+int StandinWindowsFromName(const char* name, StandinWindows* windows) {
+  static const char* const kNames[] = {"7", "10", "x64-7", "x64-1909", "x64-24h2"};
+  for (size_t i = 0; i < sizeof(kNames) / sizeof(kNames[0]); ++i) {
+    if (strcmp(name, kNames[i]) == 0) {
+      *windows = static_cast<StandinWindows>(i);
+      return 0;
+    }
+  }
+  return -1;
+}
+
 int StandinMachineFromSettings(const char* pages, const char* processes, const char* later,
                                const char* owners, const StandinMachine** machine,
                                std::string* reason) {
+  return StandinMachineFromSettings(pages, processes, later, owners, nullptr, machine, reason);
+}
+
+int StandinMachineFromSettings(const char* pages, const char* processes, const char* later,
+                               const char* owners, const char* windowsName,
+                               const StandinMachine** machine, std::string* reason) {
   *machine = nullptr;
+  StandinWindows windows = kStandinWindows7;
+  if (windowsName != nullptr && StandinWindowsFromName(windowsName, &windows) != 0) {
+    *reason = std::string("PFNDB_STANDIN_WINDOWS=") + windowsName +
+              " is not 7, 10, x64-7, x64-1909 or x64-24h2";
+    return -1;
+  }
   uint64_t pageCount = DefaultPageCount();
   uint64_t processCount = static_cast<uint64_t>(DefaultProcessCount());
   uint64_t laterFlag = 0;
@@ -417,7 +590,8 @@ int StandinMachineFromSettings(const char* pages, const char* processes, const c
       return -1;
     }
   }
-  if (pages == nullptr && processes == nullptr && laterFlag == 0 && !even) {
+  if (pages == nullptr && processes == nullptr && laterFlag == 0 && !even &&
+      windows == kStandinWindows7) {
     *machine = StandinDefaultMachine();
     return 0;
   }
@@ -435,6 +609,7 @@ int StandinMachineFromSettings(const char* pages, const char* processes, const c
   }
   StandinSetLater(made, laterFlag == 1);
   if (even) StandinSetEvenOwners(made);
+  made->windows = windows;
   *machine = made;
   return 0;
 }
@@ -474,7 +649,7 @@ QueryStatus StandinModuleQuery(uint32_t infoClass, void* buffer, uint32_t buffer
     std::string reason;
     if (StandinMachineFromSettings(getenv("PFNDB_STANDIN_PAGES"), getenv("PFNDB_STANDIN_PROCESSES"),
                                    getenv("PFNDB_STANDIN_LATER"), getenv("PFNDB_STANDIN_OWNERS"),
-                                   &chosen, &reason) != 0)
+                                   getenv("PFNDB_STANDIN_WINDOWS"), &chosen, &reason) != 0)
       fprintf(stderr, "ntdll stand-in: %s\n", reason.c_str());
     return chosen;
   }();

@@ -12,6 +12,41 @@
 
 struct StandinMachine;
 
+// Which Windows the machine answers as. Each takes only what that system
+// takes, refusing the rest with the statuses it uses:
+//   7         32-bit Windows 7: the answers pfndb was first written against
+//   10        32-bit Windows 10: entries at 104, private sources version 8
+//             only, pages keyed by process id
+//   x64-7     64-bit formats; ranges version 1, entries at 0xB8, private
+//             sources version 3, pages keyed by process pointer
+//   x64-1909  entries at 0xC0, version 8 only, pages keyed by pointer
+//   x64-24h2  version 1 ranges refused, version 8, keys and the records'
+//             pointer fields are process ids
+// A 32-bit system answers a 64-bit program's 64-byte class-0 query with
+// 0xC0000004, and a 64-bit one a 32-bit program's 44-byte one.
+enum StandinWindows {
+  kStandinWindows7,
+  kStandinWindows10,
+  kStandinWindows7x64,
+  kStandinWindows1909x64,
+  kStandinWindows24H2x64,
+};
+
+// Ways a machine can answer as no known Windows does, for the tests of
+// pfndb's failures.
+enum StandinFault {
+  // The request's entries lie where no layout pfndb knows puts them.
+  kStandinFaultEntryLayout = 1,
+  // No version of the private-source query is taken (0xC000000D).
+  kStandinFaultSources = 2,
+};
+
+// The generation named name ("7", "10", "x64-7", "x64-1909", "x64-24h2")
+// in *windows; -1 for any other name.
+int StandinWindowsFromName(const char* name, StandinWindows* windows);
+void StandinSetWindows(StandinMachine* machine, StandinWindows windows);
+void StandinSetFaults(StandinMachine* machine, uint32_t faults);
+
 // The default machine: about 370 MiB in four ranges, one above 4 GiB, and
 // some thirty processes. Owned by the module; never released.
 const StandinMachine* StandinDefaultMachine();
@@ -43,6 +78,11 @@ void StandinSetEvenOwners(StandinMachine* machine);
 int StandinMachineFromSettings(const char* pages, const char* processes, const char* later,
                                const char* owners, const StandinMachine** machine,
                                std::string* reason);
+// The same, with the Windows PFNDB_STANDIN_WINDOWS names (StandinWindows;
+// null: 7).
+int StandinMachineFromSettings(const char* pages, const char* processes, const char* later,
+                               const char* owners, const char* windows,
+                               const StandinMachine** machine, std::string* reason);
 
 // Answers a query as machine would. Classes other than 0 and 79 get
 // 0xC0000003.

@@ -12,52 +12,42 @@ const char kLiveName[] = "(this machine)";
 
 namespace {
 
-// The native code prints pfndb's messages as it goes (the size probes'
-// "failed c0000023" lines, the processes' names); none of them is
-// pfnstat's to print.
-int DiscardSink(const char*, size_t) { return 0; }
-
-// The service as InitNativeQuery found it, and the status of the last query
-// made through it: a failed step names the status that ended it.
-NtQuerySystemInformationFn g_service = nullptr;
-QueryStatus g_lastStatus = 0;
-
-QueryStatus PFNDB_NTAPI RecordingQuery(uint32_t infoClass, void* buffer, uint32_t bufferLength,
-                                       uint32_t* returnLength) {
-  g_lastStatus = g_service(infoClass, buffer, bufferLength, returnLength);
-  return g_lastStatus;
-}
-
 // Keys kept apart in the key table beyond those with records: keys without
 // a record come from the pages themselves, and a hostile answer could have
 // millions; past the room, such a key is looked up again for every page.
 const uint32_t kLeastKeyBits = 12;
 
-int Fail(LiveMachine* machine, LiveStep step, uint64_t failedBefore) {
+int Fail(LiveMachine* machine, const NativeService& service, LiveStep step,
+         uint64_t failedBefore) {
   // Whatever step it was, a request the heaps refused is why it failed.
   machine->failed = HeapFailedRequests() != failedBefore ? kLiveNoMemory : step;
-  machine->status = static_cast<uint32_t>(g_lastStatus);
+  machine->status = static_cast<uint32_t>(service.lastStatus);
   return -1;
 }
 
+// The steps print pfndb's messages as they go (the size probes' "failed
+// c0000023" lines, the processes' names); none of them is pfnstat's to
+// print, so they go nowhere.
 int AskTheService(LiveMachine* machine) {
   const uint64_t failedBefore = HeapFailedRequests();
-  const int init = InitNativeQuery();
+  const int init = InitNativeQuery(&kNoMessages);
   if (init != 0) {
     machine->failed = init == kNoAdjustPrivilegeEntry ? kLiveNoAdjustPrivilege : kLiveNoQuery;
     return -1;
   }
-  g_service = g_NtQuerySystemInformation;
-  g_NtQuerySystemInformation = RecordingQuery;
-  g_lastStatus = 0;
-  if (GetMemoryRanges(&machine->requestSize, &machine->ranges) != 0) {
-    return Fail(machine, kLiveRanges, failedBefore);
+  NativeService service = {g_NtQuerySystemInformation, &kNoMessages,
+                           TraceRequested() ? TraceToStandardError : nullptr, 0};
+  if (GetMemoryRanges(&service, &machine->requestSize, &machine->ranges) != 0) {
+    return Fail(machine, service, kLiveRanges, failedBefore);
   }
-  if (SetUpPfnDatabase(machine->requestSize, machine->ranges, &machine->request) != 0) {
-    return Fail(machine, kLivePfnQuery, failedBefore);
+  const int request =
+      SetUpPfnDatabase(&service, machine->requestSize, machine->ranges, &machine->request);
+  if (request != 0) {
+    return Fail(machine, service, request == kPfnLayoutUnknown ? kLiveLayout : kLivePfnQuery,
+                failedBefore);
   }
-  if (SetupProcessNameDatabase(&machine->names) != 0) {
-    return Fail(machine, kLiveProcesses, failedBefore);
+  if (SetupProcessNameDatabase(&service, &machine->names) != 0) {
+    return Fail(machine, service, kLiveProcesses, failedBefore);
   }
   return 0;
 }
@@ -76,15 +66,7 @@ uint32_t KeyBitsFor(const ProcessNameList* list) {
 int LiveMachineRead(LiveMachine* machine) {
   memset(machine, 0, sizeof(*machine));
   ProcessNameListInit(&machine->names);
-  ConsoleFlush();
-  SetConsoleSink(DiscardSink);
-  int result = AskTheService(machine);
-  if (g_service != nullptr) g_NtQuerySystemInformation = g_service;
-  g_service = nullptr;
-  ConsoleFlush();
-  ConsoleClearError();
-  SetConsoleSink(nullptr);
-  if (result != 0) return -1;
+  if (AskTheService(machine) != 0) return -1;
 
   BuildNameIndex(&machine->names, &machine->index);
   machine->indexBuilt = 1;
@@ -117,9 +99,10 @@ namespace {
 
 // The row of key's owner: found in the key table, or made from the names
 // the report prints for it (or "(none)") the first time the key comes.
-uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, uint32_t key) {
+uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, ProcessKeyValue key) {
   const uint32_t mask = (uint32_t{1} << machine->keyBits) - 1;
-  uint32_t at = static_cast<uint32_t>(uint64_t{key * 0x9E3779B1u} << machine->keyBits >> 32);
+  uint32_t at =
+      static_cast<uint32_t>(uint64_t{FoldKey(key) * 0x9E3779B1u} << machine->keyBits >> 32);
   for (;; at = (at + 1) & mask) {
     const LiveMachine::KeyRow entry = machine->keys[at];
     if (entry.row == 0) break;
@@ -171,6 +154,9 @@ void PrintLiveFailure(const LiveMachine& machine, FILE* err) {
     case kLiveRanges: query = "the physical ranges query"; break;
     case kLivePfnQuery: query = "the page-frame query"; break;
     case kLiveProcesses: query = "the process list query"; break;
+    case kLiveLayout:
+      step = "the page-frame query answered in no layout pfnstat knows (run it with PFNDB_TRACE=1 and report the lines)";
+      break;
     case kLiveRead:
     case kLiveNoMemory: break;
   }

@@ -21,6 +21,7 @@ enum LiveStep {
   kLivePfnQuery,
   kLiveProcesses,
   kLiveNoMemory,
+  kLiveLayout,  // the page-frame answer came back in no known layout
 };
 
 struct LiveMachine {
@@ -33,7 +34,7 @@ struct LiveMachine {
   // Each key met so far and its owner's row plus 1 (open addressing);
   // null when memory ran out.
   struct KeyRow {
-    uint32_t key;
+    ProcessKeyValue key;
     uint32_t row;  // row + 1; 0: the entry is free
   };
   KeyRow* keys;

@@ -134,7 +134,7 @@ std::vector<uint8_t> RangesAnswer(int32_t count,
 
 std::vector<uint8_t> SourcesAnswer(int32_t count, const std::vector<SourceSpec>& sources) {
   std::vector<uint8_t> out;
-  PutWord(&out, 0, kPrivateSourceVersion);
+  PutWord(&out, 0, 3);  // version 3
   PutWord(&out, 4, static_cast<uint32_t>(count));
   for (size_t r = 0; r < sources.size(); ++r) {
     size_t at = 8 + 48 * r;

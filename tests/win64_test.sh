@@ -10,7 +10,7 @@
 # release archive (packed by the win32 build) must hold the x64 pair tested.
 set -uo pipefail
 
-launcher=$1 exe=$2 stat=$3 machine=$4 runner=$5 host=$6 win32=$7
+launcher=$1 exe=$2 stat=$3 machine=$4 runner=$5 host=$6 win32=$(realpath "$7")
 failures=0
 unset PFNDB_STANDIN_PAGES PFNDB_STANDIN_PROCESSES PFNDB_STANDIN_LATER PFNDB_STANDIN_OWNERS \
   PFNDB_TRACE LD_LIBRARY_PATH
