@@ -351,8 +351,9 @@ QueryStatus AnswerPfn(const StandinMachine& machine, SuperfetchInformation* enve
   const Generation& generation = GenerationOf(machine.windows);
   unsigned char* data = static_cast<unsigned char*>(envelope->data);
   uint32_t offset = generation.entryOffset;
-  // A system whose entries lie where no layout pfndb knows puts them.
-  if (machine.faults & kStandinFaultEntryLayout) offset += 0x10;
+  // A system whose entries lie where no layout pfndb knows puts them, and
+  // not a whole entry away either.
+  if (machine.faults & kStandinFaultEntryLayout) offset += 4;
   const uint32_t entryBytes = generation.bits == 32 ? 16 : 24;
   if (data == nullptr || envelope->length < offset) return kStatusInfoLengthMismatch;
   if (Get32(data) != 1) return kStatusInvalidParameter;
