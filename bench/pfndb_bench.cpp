@@ -400,9 +400,10 @@ int main(int argc, char** argv) {
   const double floor = construction.seconds + fill.seconds + names.seconds + limit.seconds;
   printf("whole dump vs its floor (service calls + write limit): %.2fx (goal <= 1.5x)\n",
          dump.seconds / floor);
-  printf("format=%d speedup_vs_naive=%.2f cost_vs_limit=%.2f dump_vs_floor=%.2f peak_mib=%.1f "
-         "request_mib=%.1f\n",
-         Format::kBits, speedup, cost, dump.seconds / floor, peakMiB, requestMiB);
+  printf(
+      "format=%d speedup_vs_naive=%.2f cost_vs_limit=%.2f dump_vs_floor=%.2f peak_mib=%.1f "
+      "request_mib=%.1f\n",
+      Format::kBits, speedup, cost, dump.seconds / floor, peakMiB, requestMiB);
   fflush(stdout);
 
   Release(&fetched);

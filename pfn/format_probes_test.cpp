@@ -13,9 +13,8 @@
 
 namespace {
 
-const StandinWindows kGenerations[] = {kStandinWindows7, kStandinWindows10,
-                                       kStandinWindows7x64, kStandinWindows1909x64,
-                                       kStandinWindows24H2x64};
+const StandinWindows kGenerations[] = {kStandinWindows7, kStandinWindows10, kStandinWindows7x64,
+                                       kStandinWindows1909x64, kStandinWindows24H2x64};
 
 bool OfThisFormat(StandinWindows windows) {
   return (windows <= kStandinWindows10) == (Format::kBits == 32);

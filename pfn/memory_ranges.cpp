@@ -42,8 +42,8 @@ MemoryRangeInfo* FetchVersion2(NativeService* service, uint32_t least, QueryStat
     if (*status == kStatusSuccess) {
       int32_t count;
       memcpy(&count, block + Format::kRangesV2CountOffset, sizeof(count));
-      const int64_t room = ItemsWithin(bufferLength, returnLength, Format::kRangesV2Header,
-                                       sizeof(PhysicalRange));
+      const int64_t room =
+          ItemsWithin(bufferLength, returnLength, Format::kRangesV2Header, sizeof(PhysicalRange));
       if (count > room) count = static_cast<int32_t>(room);
       if (count < 0) count = 0;
       memmove(block + sizeof(MemoryRangeInfo), block + Format::kRangesV2Header,

@@ -92,8 +92,9 @@ TEST(PfndbProgram, EachFormatOnEachWindows) {
   for (int program = 0; program < 2; ++program) {
     const std::string name = program == 0 ? "/pfndb" : "/pfndb64";
     for (int w = 0; w < 5; ++w) {
-      const std::string run = "env -u LD_LIBRARY_PATH PFNDB_STANDIN_WINDOWS=" +
-                              std::string(windows[w]) + " " + kBuild + name + " -p";
+      const std::string run =
+          "env -u LD_LIBRARY_PATH PFNDB_STANDIN_WINDOWS=" + std::string(windows[w]) + " " + kBuild +
+          name + " -p";
       const Result result = RunShell(run);
       const Result traced = RunShell("PFNDB_TRACE=1 " + run + " 2>&1 >/dev/null");
       EXPECT_EQ(RunShell("PFNDB_TRACE=1 " + run + " 2>/dev/null").out, result.out);
