@@ -116,6 +116,27 @@ TEST(FormatProbes, NoKnownLayoutEndsTheStepWithOneMessage) {
           << windows;
     }
     {
+      // Every version refused: the first refusal is what is said. A
+      // version 2 answer naming pages past the highest is refused too.
+      ConsoleCapture capture;
+      StandinSetFaults(machine, kStandinFaultRanges);
+      Steps steps;
+      RunSteps(machine, &steps);
+      EXPECT_EQ(steps.result[0], -1) << windows;
+      EXPECT_EQ(capture.Take(),
+                "NativeQuerySuperFecthInformation failed c0000023\n"
+                "NativeQuerySuperFecthInformation failed c000000d\n")
+          << windows;
+      StandinSetFaults(machine, kStandinFaultRangesBeyond);
+      Steps beyond;
+      RunSteps(machine, &beyond);
+      EXPECT_EQ(beyond.result[0], windows == kStandinWindows24H2x64 ? -1 : 0) << windows;
+      EXPECT_EQ(capture.Take().find("memory ranges come back in no layout this program knows\n") !=
+                    std::string::npos,
+                windows == kStandinWindows24H2x64)
+          << windows;
+    }
+    {
       ConsoleCapture capture;
       StandinSetFaults(machine, kStandinFaultSources);
       Steps steps;

@@ -319,6 +319,7 @@ QueryStatus AnswerRanges(const StandinMachine& machine, SuperfetchInformation* e
   if (data == nullptr || envelope->length < needed) return kStatusBufferTooSmall;
   if (!(version == 1 && generation.rangesV1) && !(version == 2 && generation.rangesV2))
     return kStatusInvalidParameter;
+  if (machine.faults & kStandinFaultRanges) return kStatusInvalidParameter;
   if (version == 2) {
     Put32(data + 4, 0);  // flags
     Put32(data + 8, static_cast<uint32_t>(machine.ranges.size()));
@@ -327,9 +328,14 @@ QueryStatus AnswerRanges(const StandinMachine& machine, SuperfetchInformation* e
   }
   for (size_t k = 0; k < machine.ranges.size(); ++k) {
     unsigned char* at = data + header + k * rangeBytes;
+    const bool beyond = version == 2 && (machine.faults & kStandinFaultRangesBeyond) &&
+                        k + 1 == machine.ranges.size();
     if (generation.bits == 32) {
       Put32(at, machine.ranges[k].firstPage);
-      Put32(at + 4, machine.ranges[k].pageCount);
+      Put32(at + 4, machine.ranges[k].pageCount + beyond);
+    } else if (beyond) {
+      Put64(at, machine.ranges[k].firstPage);
+      Put64(at + 8, machine.ranges[k].pageCount + 1);
     } else {
       Put64(at, machine.ranges[k].firstPage);
       Put64(at + 8, machine.ranges[k].pageCount);
