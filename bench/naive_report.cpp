@@ -47,7 +47,7 @@ int NaivePrintPfnDatabase(const PfnRequest* request, uint32_t requestSize,
     else
       PutField(field, snprintf(field, sizeof(field), "%.15ls ", PageUseNames[use]));
     if (use == 0) {
-      uint32_t key = ProcessKey(entry);
+      const ProcessKeyValue key = ProcessKey(entry);
       for (const ProcessNameLinks* links = list->head.next; links != &list->head;
            links = links->next) {
         const ProcessNameRecord* record = ProcessNameRecordOf(links);
@@ -55,7 +55,8 @@ int NaivePrintPfnDatabase(const PfnRequest* request, uint32_t requestSize,
           PutField(field, snprintf(field, sizeof(field), " %.12s ", record->imageName));
       }
     }
-    PutField(field, snprintf(field, sizeof(field), " %.16X \n", entry.virtualAddress));
+    PutField(field, snprintf(field, sizeof(field), " %.16llX \n",
+                             static_cast<unsigned long long>(entry.virtualAddress)));
   }
   return 0;
 }

@@ -174,10 +174,23 @@ uint32_t WritePfnEntries(void* data, uint32_t dataLength, bool write) {
   return dataLength;
 }
 
+// A version 3 record of the 32-bit format, as the service lays it out.
+struct RawSource {
+  uint32_t sourceType;
+  uint32_t reserved0[3];
+  uint32_t key;
+  uint32_t reserved1;
+  uint32_t size;
+  uint32_t reserved2;
+  char imageName[kImageNameBytes];
+  uint32_t reserved3;
+};
+const size_t kRawSourcesHeader = 8;
+
 uint32_t WriteSources(void* data, uint32_t dataLength, bool write) {
   uint32_t count = TakeU32(&g_in);
   uint8_t described = TakeU8(&g_in);
-  PrivateSourceRecord records[256];
+  RawSource records[256];
   memset(records, 0, sizeof(records));
   for (uint32_t r = 0; r < described; ++r) {
     records[r].sourceType = TakeU32(&g_in);
@@ -193,16 +206,16 @@ uint32_t WriteSources(void* data, uint32_t dataLength, bool write) {
   uint32_t keyStride = TakeU32(&g_in);
   uint32_t total = described == 0 ? 0 : described + extra;
   if (write) {
-    PutU32(data, dataLength, offsetof(PrivateSourceInfo, recordCount), count);
+    PutU32(data, dataLength, 4, count);
     for (uint32_t r = 0; r < total; ++r) {
-      size_t offset = sizeof(PrivateSourceInfo) + sizeof(PrivateSourceRecord) * size_t{r};
+      size_t offset = kRawSourcesHeader + sizeof(RawSource) * size_t{r};
       if (offset >= dataLength) break;
-      PrivateSourceRecord record = records[r % described];
+      RawSource record = records[r % described];
       record.key += (r / described) * keyStride;
       Put(data, dataLength, offset, &record, sizeof(record));
     }
   }
-  return sizeof(PrivateSourceInfo) + sizeof(PrivateSourceRecord) * total;
+  return kRawSourcesHeader + sizeof(RawSource) * total;
 }
 
 QueryStatus FuzzQuery(uint32_t infoClass, void* buffer, uint32_t bufferLength,

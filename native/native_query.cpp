@@ -74,7 +74,8 @@ void Trace(NativeService* service, const char* asked, uint32_t length, QueryStat
            const uint32_t* returnLength) {
   char line[160];
   snprintf(line, sizeof(line), "trace: %s, length %lu: status %08lx, returned %lu", asked,
-           static_cast<unsigned long>(length), static_cast<unsigned long>(static_cast<uint32_t>(status)),
+           static_cast<unsigned long>(length),
+           static_cast<unsigned long>(static_cast<uint32_t>(status)),
            static_cast<unsigned long>(returnLength != nullptr ? *returnLength : 0));
   service->trace(line);
 }

@@ -21,6 +21,19 @@ bool Refused(QueryStatus status) {
   return status == kStatusInvalidParameter || status == kStatusInfoLengthMismatch;
 }
 
+// Whether every range lies within pages 0 .. highestPage: an answer read in
+// a layout it was not written in would not.
+bool WithinTheMachine(const MemoryRangeInfo* info, uint32_t highestPage) {
+  const PhysicalRange* ranges = MemoryRanges(info);
+  for (int32_t k = 0; k < info->rangeCount; ++k) {
+    if (ranges[k].pageCount == 0) continue;
+    if (ranges[k].firstPage > highestPage ||
+        ranges[k].pageCount - 1 > highestPage - ranges[k].firstPage)
+      return false;
+  }
+  return true;
+}
+
 // Asks for version 2 of the ranges (Windows 10 1803 on; 11 24H2 takes no
 // other), in a block of at least `least` bytes, and lays the answer out as
 // version 1 in place. Returns the block, or null with *status the query's
@@ -42,8 +55,8 @@ MemoryRangeInfo* FetchVersion2(NativeService* service, uint32_t least, QueryStat
     if (*status == kStatusSuccess) {
       int32_t count;
       memcpy(&count, block + Format::kRangesV2CountOffset, sizeof(count));
-      const int64_t room = ItemsWithin(bufferLength, returnLength, Format::kRangesV2Header,
-                                       sizeof(PhysicalRange));
+      const int64_t room =
+          ItemsWithin(bufferLength, returnLength, Format::kRangesV2Header, sizeof(PhysicalRange));
       if (count > room) count = static_cast<int32_t>(room);
       if (count < 0) count = 0;
       memmove(block + sizeof(MemoryRangeInfo), block + Format::kRangesV2Header,
@@ -120,6 +133,12 @@ int GetMemoryRanges(NativeService* service, uint32_t* requestSize, MemoryRangeIn
     }
   }
 
+  // Version 2 was never seen answering pfndb: its ranges must make sense.
+  if (version2 && !WithinTheMachine(info, highestPage)) {
+    say.wide(L"memory ranges come back in no layout this program knows\n");
+    RuntimeFree(info);
+    return -1;
+  }
   // Only what the service says it wrote, and never past the block, is read.
   if (!version2) {
     int64_t room =

@@ -11,7 +11,6 @@
 #include "native/native_query.h"
 #include "pfn/format.h"
 
-
 // How many items of itemBytes follow a header of headerBytes in an answer the
 // service says filled `reported` bytes of a buffer of bufferBytes: only what
 // was both written and allocated is ever read.

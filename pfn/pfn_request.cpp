@@ -61,8 +61,7 @@ bool RoundTrips(const MemoryRangeInfo* ranges, const PfnEntry* entries, uint32_t
 // Format::kEntryOffsets[layout], naming at most `most` pages, and has the
 // service fill it. *filled: whether every page came back as sent.
 QueryStatus Ask(NativeService* service, const MemoryRangeInfo* ranges, unsigned char* block,
-                uint32_t length, uint32_t layout, uint32_t most, uint32_t* written,
-                bool* filled) {
+                uint32_t length, uint32_t layout, uint32_t most, uint32_t* written, bool* filled) {
   const uint32_t offset = Format::kEntryOffsets[layout];
   PfnRequest* header = reinterpret_cast<PfnRequest*>(block);
   header->version = 1;
@@ -151,8 +150,8 @@ int SetUpPfnDatabase(NativeService* service, uint32_t requestSize, const MemoryR
   QueryStatus firstStatus =
       Ask(service, ranges, block, requestSize, first, capacity, &written, &filled);
   uint32_t layout = first;
-  const bool tryNext = Format::kBits == 32 && !filled &&
-                       (firstStatus == kStatusSuccess || Refused(firstStatus));
+  const bool tryNext =
+      Format::kBits == 32 && !filled && (firstStatus == kStatusSuccess || Refused(firstStatus));
   if (tryNext) {
     // The other layout's header is longer; the block has room for it.
     layout = first + 1;

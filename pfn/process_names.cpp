@@ -63,8 +63,10 @@ void ReadPrivateSource(const unsigned char* answer, const SourceLayout& layout, 
   memcpy(&source->sourceType, record + layout.typeOffset, sizeof(source->sourceType));
   source->shownId = ReadField(record, layout.shownId);
   source->size = ReadField(record, layout.size);
-  source->keys[0] = static_cast<ProcessKeyValue>(ReadField(record, layout.keys[0]) & Format::kKeyMask);
-  source->keys[1] = static_cast<ProcessKeyValue>(ReadField(record, layout.keys[1]) & Format::kKeyMask);
+  source->keys[0] =
+      static_cast<ProcessKeyValue>(ReadField(record, layout.keys[0]) & Format::kKeyMask);
+  source->keys[1] =
+      static_cast<ProcessKeyValue>(ReadField(record, layout.keys[1]) & Format::kKeyMask);
   source->hasSecondKey = source->keys[1] != 0 && source->keys[1] != source->keys[0];
   memcpy(source->imageName, record + layout.nameOffset, kImageNameBytes);
 }

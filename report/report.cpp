@@ -158,8 +158,7 @@ struct Sse2Digits64 {
     __m128i virtualAddress;
   };
 
-  __attribute__((target("sse2"))) static void Of(const Format64::PfnEntry& entry,
-                                                 Value* digits) {
+  __attribute__((target("sse2"))) static void Of(const Format64::PfnEntry& entry, Value* digits) {
     const uint64_t numbers[2] = {__builtin_bswap64(entry.pageFrameNumber << 12),
                                  __builtin_bswap64(entry.virtualAddress)};
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(numbers));
@@ -170,9 +169,8 @@ struct Sse2Digits64 {
     const __m128i va = _mm_unpackhi_epi8(high, lowNibbles);
     const __m128i nine = _mm_set1_epi8(9);
     const __m128i zero = _mm_set1_epi8('0');
-    digits->address =
-        _mm_add_epi8(_mm_add_epi8(address, zero),
-                     _mm_and_si128(_mm_cmpgt_epi8(address, nine), _mm_set1_epi8(39)));
+    digits->address = _mm_add_epi8(_mm_add_epi8(address, zero),
+                                   _mm_and_si128(_mm_cmpgt_epi8(address, nine), _mm_set1_epi8(39)));
     digits->virtualAddress = _mm_add_epi8(
         _mm_add_epi8(va, zero), _mm_and_si128(_mm_cmpgt_epi8(va, nine), _mm_set1_epi8(7)));
   }
@@ -199,8 +197,8 @@ struct PlainDigits64 {
 
   static void Sixteen(uint64_t value, uint32_t letterStep, uint32_t* out) {
     for (int i = 0; i < 4; ++i)
-      out[i] = PlainDigits::Four(static_cast<uint32_t>(value >> (48 - 16 * i)) & 0xFFFF,
-                                 letterStep);
+      out[i] =
+          PlainDigits::Four(static_cast<uint32_t>(value >> (48 - 16 * i)) & 0xFFFF, letterStep);
   }
 
   static void Of(const Format64::PfnEntry& entry, Value* digits) {
@@ -361,8 +359,8 @@ const NameIndex::Group* FindGroup(const NameIndex::Group* groups, uint32_t group
                                   ProcessKeyValue key) {
   const uint32_t mask = (uint32_t{1} << groupBits) - 1;
   // The product's high bits: its low ones depend on the key's low bits only.
-  for (uint32_t at = static_cast<uint32_t>(uint64_t{FoldKey(key) * 0x9E3779B1u} << groupBits >> 32);;
-       at = (at + 1) & mask) {
+  for (uint32_t at = static_cast<uint32_t>(uint64_t{FoldKey(key) * 0x9E3779B1u} << groupBits >> 32);
+       ; at = (at + 1) & mask) {
     if (groups[at].records == 0 || groups[at].key == key) return &groups[at];
   }
 }

@@ -227,10 +227,10 @@ void FillEntry(const StandinMachine& machine, const PickTables& picks, PfnEntry*
 
 // What each Windows answers, as far as pfndb can tell them apart.
 struct Generation {
-  int bits;                // the format: a 32-bit or a 64-bit system
+  int bits;                 // the format: a 32-bit or a 64-bit system
   bool rangesV1, rangesV2;  // range versions taken
-  uint32_t entryOffset;    // where the request's entries start
-  uint32_t sourceVersion;  // the one private-source version taken
+  uint32_t entryOffset;     // where the request's entries start
+  uint32_t sourceVersion;   // the one private-source version taken
   // How pages name their owner: 0 by the key the record carries at 16
   // (Windows 7, 32-bit), 1 by process id, 2 by the process pointer's low
   // 48 bits.
@@ -240,11 +240,11 @@ struct Generation {
 
 const Generation& GenerationOf(StandinWindows windows) {
   static const Generation kGenerations[] = {
-      {32, true, false, 96, 3, 0, false},     // 7
-      {32, true, true, 104, 8, 1, false},     // 10, 32-bit
-      {64, true, false, 0xB8, 3, 2, false},   // 7 x64
-      {64, true, true, 0xC0, 8, 2, false},    // 10 1909 x64
-      {64, false, true, 0xC0, 8, 1, true},    // 11 24H2 x64
+      {32, true, false, 96, 3, 0, false},    // 7
+      {32, true, true, 104, 8, 1, false},    // 10, 32-bit
+      {64, true, false, 0xB8, 3, 2, false},  // 7 x64
+      {64, true, true, 0xC0, 8, 2, false},   // 10 1909 x64
+      {64, false, true, 0xC0, 8, 1, true},   // 11 24H2 x64
   };
   return kGenerations[windows];
 }
@@ -269,8 +269,8 @@ uint64_t PageKey(const Generation& generation, uint32_t owner) {
 QueryStatus AnswerBasic(const StandinMachine& machine, void* buffer, uint32_t bufferLength,
                         uint32_t* returnLength) {
   const Generation& generation = GenerationOf(machine.windows);
-  const uint32_t bytes = generation.bits == 32 ? Format32::kBasicInformationBytes
-                                               : Format64::kBasicInformationBytes;
+  const uint32_t bytes =
+      generation.bits == 32 ? Format32::kBasicInformationBytes : Format64::kBasicInformationBytes;
   if (bufferLength != bytes) return kStatusInfoLengthMismatch;
   uint32_t lowest = UINT32_MAX, highest = 0, total = 0;
   for (const PhysicalRange& range : machine.ranges) {
@@ -311,14 +311,15 @@ QueryStatus AnswerRanges(const StandinMachine& machine, SuperfetchInformation* e
   // prefers.
   uint32_t version = generation.rangesV1 ? 1 : 2;
   if (data != nullptr && envelope->length >= 4) version = Get32(data);
-  const uint32_t header = version == 2 ? (generation.bits == 32 ? Format32::kRangesV2Header
-                                                                : Format64::kRangesV2Header)
-                                       : 8;
+  const uint32_t header =
+      version == 2 ? (generation.bits == 32 ? Format32::kRangesV2Header : Format64::kRangesV2Header)
+                   : 8;
   const uint32_t needed = static_cast<uint32_t>(header + machine.ranges.size() * rangeBytes);
   if (returnLength != nullptr) *returnLength = needed;
   if (data == nullptr || envelope->length < needed) return kStatusBufferTooSmall;
   if (!(version == 1 && generation.rangesV1) && !(version == 2 && generation.rangesV2))
     return kStatusInvalidParameter;
+  if (machine.faults & kStandinFaultRanges) return kStatusInvalidParameter;
   if (version == 2) {
     Put32(data + 4, 0);  // flags
     Put32(data + 8, static_cast<uint32_t>(machine.ranges.size()));
@@ -327,9 +328,14 @@ QueryStatus AnswerRanges(const StandinMachine& machine, SuperfetchInformation* e
   }
   for (size_t k = 0; k < machine.ranges.size(); ++k) {
     unsigned char* at = data + header + k * rangeBytes;
+    const bool beyond = version == 2 && (machine.faults & kStandinFaultRangesBeyond) &&
+                        k + 1 == machine.ranges.size();
     if (generation.bits == 32) {
       Put32(at, machine.ranges[k].firstPage);
-      Put32(at + 4, machine.ranges[k].pageCount);
+      Put32(at + 4, machine.ranges[k].pageCount + beyond);
+    } else if (beyond) {
+      Put64(at, machine.ranges[k].firstPage);
+      Put64(at + 8, machine.ranges[k].pageCount + 1);
     } else {
       Put64(at, machine.ranges[k].firstPage);
       Put64(at + 8, machine.ranges[k].pageCount);
@@ -342,8 +348,7 @@ QueryStatus AnswerRanges(const StandinMachine& machine, SuperfetchInformation* e
 // put it: user space below 128 TiB, the kernel's at the top.
 uint64_t VirtualAddress64(uint32_t address) {
   if (address == 0) return 0;
-  return address >= 0x80000000u ? 0xFFFFF80000000000ull + address
-                                 : 0x00007FF000000000ull + address;
+  return address >= 0x80000000u ? 0xFFFFF80000000000ull + address : 0x00007FF000000000ull + address;
 }
 
 QueryStatus AnswerPfn(const StandinMachine& machine, SuperfetchInformation* envelope,
@@ -351,8 +356,9 @@ QueryStatus AnswerPfn(const StandinMachine& machine, SuperfetchInformation* enve
   const Generation& generation = GenerationOf(machine.windows);
   unsigned char* data = static_cast<unsigned char*>(envelope->data);
   uint32_t offset = generation.entryOffset;
-  // A system whose entries lie where no layout pfndb knows puts them.
-  if (machine.faults & kStandinFaultEntryLayout) offset += 0x10;
+  // A system whose entries lie where no layout pfndb knows puts them, and
+  // not a whole entry away either.
+  if (machine.faults & kStandinFaultEntryLayout) offset += 4;
   const uint32_t entryBytes = generation.bits == 32 ? 16 : 24;
   if (data == nullptr || envelope->length < offset) return kStatusInfoLengthMismatch;
   if (Get32(data) != 1) return kStatusInvalidParameter;
@@ -374,10 +380,11 @@ QueryStatus AnswerPfn(const StandinMachine& machine, SuperfetchInformation* enve
     }
     // The same page on a 64-bit system: its owner's key in bits 9-56,
     // other state above.
-    const uint64_t key = (entry.word0 & 0xF) == 0 ? PageKey(generation, owner)
-                                                  : (entry.word0 >> 9 | uint64_t{entry.word1} << 23);
-    const uint64_t word = (entry.word0 & 0x7F) | (key & Format64::kKeyMask) << 9 |
-                          uint64_t{entry.word1 >> 25} << 57;
+    const uint64_t key = (entry.word0 & 0xF) == 0
+                             ? PageKey(generation, owner)
+                             : (entry.word0 >> 9 | uint64_t{entry.word1} << 23);
+    const uint64_t word =
+        (entry.word0 & 0x7F) | (key & Format64::kKeyMask) << 9 | uint64_t{entry.word1 >> 25} << 57;
     Put64(at, word);
     Put64(at + 16, VirtualAddress64(entry.virtualAddress));
   }

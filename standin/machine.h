@@ -39,6 +39,10 @@ enum StandinFault {
   kStandinFaultEntryLayout = 1,
   // No version of the private-source query is taken (0xC000000D).
   kStandinFaultSources = 2,
+  // No version of the ranges query is taken (0xC000000D).
+  kStandinFaultRanges = 4,
+  // Version 2 of the ranges names a range past the highest page.
+  kStandinFaultRangesBeyond = 8,
 };
 
 // The generation named name ("7", "10", "x64-7", "x64-1909", "x64-24h2")

@@ -17,8 +17,7 @@ namespace {
 // millions; past the room, such a key is looked up again for every page.
 const uint32_t kLeastKeyBits = 12;
 
-int Fail(LiveMachine* machine, const NativeService& service, LiveStep step,
-         uint64_t failedBefore) {
+int Fail(LiveMachine* machine, const NativeService& service, LiveStep step, uint64_t failedBefore) {
   // Whatever step it was, a request the heaps refused is why it failed.
   machine->failed = HeapFailedRequests() != failedBefore ? kLiveNoMemory : step;
   machine->status = static_cast<uint32_t>(service.lastStatus);
@@ -155,7 +154,9 @@ void PrintLiveFailure(const LiveMachine& machine, FILE* err) {
     case kLivePfnQuery: query = "the page-frame query"; break;
     case kLiveProcesses: query = "the process list query"; break;
     case kLiveLayout:
-      step = "the page-frame query answered in no layout pfnstat knows (run it with PFNDB_TRACE=1 and report the lines)";
+      step =
+          "the page-frame query answered in no layout pfnstat knows (run it with PFNDB_TRACE=1 and "
+          "report the lines)";
       break;
     case kLiveRead:
     case kLiveNoMemory: break;

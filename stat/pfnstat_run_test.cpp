@@ -334,6 +334,17 @@ TEST(PfnstatLive, EqualsTheDumpOfTheSameMachineViewByView) {
     EXPECT_EQ(Replaced(dumped.out, dir + "later", "(this machine)"), live.out) << view;
     EXPECT_NE(live.out.find(*view ? "1" : "-> (this machine)"), std::string::npos);
   }
+  // The 64-bit pair, whichever way the system lays out its answers.
+  for (const char* windows : {"x64-7", "x64-1909", "x64-24h2"}) {
+    const std::string env = "env -u LD_LIBRARY_PATH PFNDB_STANDIN_WINDOWS=" + std::string(windows);
+    ASSERT_EQ(Shell(env + " " + kBuild + "/pfndb64 -p >" + dir + "x64").status, 0);
+    for (const char* view : {"", "--csv processes "}) {
+      const Result dumped = Shell(env + " " + kBuild + "/pfnstat64 " + view + dir + "x64");
+      const Result live = Shell(env + " " + kBuild + "/pfnstat64 " + view + "--live");
+      ASSERT_EQ(live.status, 0) << live.err;
+      EXPECT_EQ(Replaced(dumped.out, dir + "x64", "(this machine)"), live.out) << windows;
+    }
+  }
 }
 
 // A module without an entry, or one refusing every query: one line (two

@@ -78,6 +78,71 @@ TEST(PfndbProgram, DumpsTheSimulatedMachineTheSameEveryRun) {
   EXPECT_NE(first.out.find(" Caf\xE9Manager. "), std::string::npos);
 }
 
+// Each program on each Windows the stand-in plays. The three 64-bit
+// generations lay out every answer differently, and name owners by pointer
+// or by id, yet give the same dump; it is the 32-bit dump of the same
+// machine with 64-bit virtual addresses. Where the format is not the
+// system's, the first query fails. The trace goes to stderr alone.
+TEST(PfndbProgram, EachFormatOnEachWindows) {
+  const char* windows[] = {"7", "10", "x64-7", "x64-1909", "x64-24h2"};
+  // Queries each asks: one more for each layout refused or mistaken before
+  // the one taken, and the 64-bit program's short request.
+  const size_t queries[] = {6, 8, 9, 7, 8};
+  std::string dumps[2][5];
+  for (int program = 0; program < 2; ++program) {
+    const std::string name = program == 0 ? "/pfndb" : "/pfndb64";
+    for (int w = 0; w < 5; ++w) {
+      const std::string run =
+          "env -u LD_LIBRARY_PATH PFNDB_STANDIN_WINDOWS=" + std::string(windows[w]) + " " + kBuild +
+          name + " -p";
+      const Result result = RunShell(run);
+      const Result traced = RunShell("PFNDB_TRACE=1 " + run + " 2>&1 >/dev/null");
+      EXPECT_EQ(RunShell("PFNDB_TRACE=1 " + run + " 2>/dev/null").out, result.out);
+      EXPECT_NE(traced.out.find(program == 0 ? "trace: class 0, length 44: "
+                                             : "trace: class 0, length 64: "),
+                std::string::npos)
+          << traced.out;
+      if ((w < 2) != (program == 0)) {
+        EXPECT_EQ(result.status, 255) << name << windows[w];
+        EXPECT_EQ(result.out.substr(result.out.find("NativeQuery")),
+                  "NativeQueryBasicInformation failed c0000004\nfailed to get memory range ...\n");
+        continue;
+      }
+      EXPECT_EQ(result.status, 0) << name << windows[w];
+      EXPECT_EQ(CountLines(traced.out), queries[w]) << traced.out;
+      dumps[program][w] = result.out;
+    }
+  }
+  EXPECT_EQ(dumps[1][2], dumps[1][3]);
+  EXPECT_EQ(dumps[1][2], dumps[1][4]);
+  // 32-bit Windows 10 names its pages by process id, and prints the
+  // pointer as the client ID: only those lines differ.
+  std::istringstream seven(dumps[0][0]), ten(dumps[0][1]), x64(dumps[1][3]);
+  std::string a, b, c;
+  size_t lines = 0, clientLines = 0;
+  bool pages = false;
+  while (std::getline(seven, a) && std::getline(ten, b) && std::getline(x64, c)) {
+    ++lines;
+    if (a.compare(0, 10, "Client ID ") == 0) {
+      ++clientLines;
+      EXPECT_NE(a, b);
+      EXPECT_EQ(a.substr(a.find(" Name: ")), b.substr(b.find(" Name: ")));
+    } else {
+      EXPECT_EQ(a, b);
+    }
+    // The same page, list, use and owners; a 64-bit virtual address.
+    if (pages) {
+      ASSERT_GT(a.size(), 17u);
+      EXPECT_EQ(a.substr(0, a.size() - 17), c.substr(0, c.size() - 17));
+    } else if (lines > 1) {
+      EXPECT_EQ(a, c);
+    }
+    pages = pages || a.compare(0, 8, "Address ") == 0;
+  }
+  EXPECT_EQ(lines, CountLines(dumps[0][0]));
+  EXPECT_EQ(clientLines, 31u);
+}
+
 TEST(PfndbProgram, ModesAndExitStatus) {
   Result usage = RunPfndb("-x");
   EXPECT_EQ(usage.status, 0);
