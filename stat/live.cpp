@@ -34,19 +34,18 @@ int AskTheService(LiveMachine* machine) {
     machine->failed = init == kNoAdjustPrivilegeEntry ? kLiveNoAdjustPrivilege : kLiveNoQuery;
     return -1;
   }
-  NativeService service = {g_NtQuerySystemInformation, &kNoMessages,
-                           TraceRequested() ? TraceToStandardError : nullptr, 0};
-  if (GetMemoryRanges(&service, &machine->requestSize, &machine->ranges) != 0) {
-    return Fail(machine, service, kLiveRanges, failedBefore);
+  machine->service = {g_NtQuerySystemInformation, &kNoMessages,
+                      TraceRequested() ? TraceToStandardError : nullptr, 0};
+  NativeService* service = &machine->service;
+  if (GetMemoryRanges(service, &machine->requestSize, &machine->ranges) != 0) {
+    return Fail(machine, *service, kLiveRanges, failedBefore);
   }
-  const int request =
-      SetUpPfnDatabase(&service, machine->requestSize, machine->ranges, &machine->request);
-  if (request != 0) {
-    return Fail(machine, service, request == kPfnLayoutUnknown ? kLiveLayout : kLivePfnQuery,
-                failedBefore);
+  if (SetupProcessNameDatabase(service, &machine->names) != 0) {
+    return Fail(machine, *service, kLiveProcesses, failedBefore);
   }
-  if (SetupProcessNameDatabase(&service, &machine->names) != 0) {
-    return Fail(machine, service, kLiveProcesses, failedBefore);
+  if (PfnSlicesStart(service, machine->requestSize, machine->ranges, kSlicePages,
+                     &machine->slices) != 0) {
+    return Fail(machine, *service, kLivePfnQuery, failedBefore);
   }
   return 0;
 }
@@ -77,8 +76,6 @@ int LiveMachineRead(LiveMachine* machine) {
     machine->failed = kLiveNoMemory;
     return -1;
   }
-  machine->next = PfnEntries(machine->request);
-  machine->last = machine->next + PfnRequestEntriesFor(machine->ranges, machine->requestSize);
   return 0;
 }
 
@@ -87,10 +84,9 @@ void LiveMachineFree(LiveMachine* machine) {
   machine->indexBuilt = 0;
   ProcessNameListRelease(&machine->names);
   RuntimeFree(machine->ranges);
-  ProcessHeapFree(machine->request);
+  PfnSlicesEnd(&machine->slices);
   free(machine->keys);
   machine->ranges = nullptr;
-  machine->request = nullptr;
   machine->keys = nullptr;
 }
 
@@ -126,6 +122,18 @@ uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, ProcessKeyValue key) {
 
 int NextLivePages(void* source, StatTally* tally, TallyPage* pages, size_t room, size_t* got) {
   LiveMachine* machine = static_cast<LiveMachine*>(source);
+  if (machine->next == machine->last) {
+    const uint64_t failedBefore = HeapFailedRequests();
+    uint32_t count = 0;
+    const int asked = PfnSlicesNext(&machine->service, &machine->slices, &machine->next, &count);
+    if (asked < 0) {
+      *got = 0;
+      return Fail(machine, machine->service,
+                  asked == kPfnLayoutUnknown ? kLiveLayout : kLivePfnQuery, failedBefore);
+    }
+    if (asked == 0) machine->next = nullptr;
+    machine->last = machine->next + count;
+  }
   const PfnEntry* entry = machine->next;
   const size_t left = static_cast<size_t>(machine->last - entry);
   const size_t n = left < room ? left : room;
