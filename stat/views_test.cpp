@@ -110,6 +110,34 @@ TEST(Views, PastTheOwnerLimitEveryNameKeptIsCountedOnce) {
   EXPECT_EQ(csv.substr(csv.find('\n')), "\n(none),-1,0,0,0,0,0,0,0,-1\n");
 }
 
+// Each reason to quote, in the tables (1) and the CSV (0); "" where the
+// label is the text itself.
+TEST(Views, OwnerLabelsPassForNoOtherRow) {
+  const struct {
+    const char* text;
+    int table;
+    const char* label;
+  } cases[] = {{"Totals \"hi\" a\\b Caf\xE9", 1, ""},
+               {kNoOwner, 1, ""},
+               {"(none)", 0, "\"(none)\""},
+               {"(other owners) ", 1, "\"(other owners) \""},
+               {"(other owners) ", 0, ""},
+               {"Total  ", 1, "\"Total  \""},
+               {"Total", 0, ""},
+               {"\"q\"", 0, "\"\"\"q\"\"\""},
+               {"evil\rTotal", 0, ""},
+               {"x\ny\t\\\x01\x1f\x7f", 1, "\"x\\ny\\t\\\\\\x01\\x1f\\x7f\""}};
+  for (const auto& c : cases) {
+    OwnerRow row = {};
+    row.text = c.text;
+    row.length = static_cast<uint32_t>(strlen(c.text));
+    char label[64] = "";
+    const size_t length = OwnerLabel(row, c.table, label);
+    EXPECT_EQ(OwnerLabel(row, c.table, nullptr), length) << c.text;
+    EXPECT_EQ(std::string(label, length), c.label) << c.text << c.table;
+  }
+}
+
 // Figures from 1 to 10 digits in KiB (3, 6 and 9 among them, at their
 // largest and at the smallest of one more digit), and owners that need
 // quoting each for one reason, or a mark to look like no row of the
