@@ -196,6 +196,12 @@ TEST(Live, EachFailingStepSaysWhichWithStatus2AndNothingOnStdout) {
     EXPECT_EQ(ran.err, line + c.err);
     EXPECT_EQ(HeapLiveBlocks(), blocks) << c.err;
   }
+  // A request too large for 32 bits ends a step whose queries all succeeded.
+  Machine huge = m;
+  huge.highest = 0xFFFFFFFF;
+  ScriptedService service;
+  Script(&service, huge);
+  EXPECT_EQ(Stat({"--live"}, "").err, line + ranges + "00000000)\n");
 }
 
 }  // namespace

@@ -102,6 +102,8 @@ TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
     std::string err;
   } cases[] = {
       {"/nonexistent/a", 2, "pfnstat: cannot open /nonexistent/a: No such file or directory\n"},
+      {"-- --live", 2, "pfnstat: cannot open --live: No such file or directory\n"},
+      {dir, 2, "pfnstat: cannot read " + dir + ": Is a directory\n"},
       {kSmall + " " + dir + "notable", 2, "pfnstat: " + dir + "notable: no page-frame table\n"},
       {"- < " + dir + "badline", 2, "pfnstat: (standard input):30: not a page line\n"},
       {dir + "cut", 0, "pfnstat: " + dir + "cut:30: warning: last line cut short, ignored\n"},
@@ -236,6 +238,18 @@ TEST(PfnstatProgram, AMapIsWrittenWholeOrNotAtAllWhateverWasLeft) {
   }
 }
 
+// The picture's last bytes go out as its file is closed: a disk full by
+// then (a limit of 1 KiB on the picture of 1,172 bytes) leaves no picture.
+TEST(PfnstatProgram, AMapWhoseLastBytesFailIsNoMap) {
+  const std::string map = WorkDir() + "full.png";
+  const Result result = Shell("bash -c \"trap '' XFSZ; ulimit -f 1; exec " + kStat + "--map " +
+                              map + " " + kSmall + "\"");
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "pfnstat: cannot write " + map + ": File too large\n");
+  EXPECT_NE(access(map.c_str(), F_OK), 0);
+  EXPECT_NE(access((map + ".part").c_str(), F_OK), 0);
+}
+
 TEST(PfnstatProgram, PastTheRangeLimitTheRestIsCountedAndItsCsvRefused) {
   // Every other page, 524,288 ranges of one page and then two of two.
   const uint64_t kLimit = 524288;
@@ -359,6 +373,14 @@ TEST(PfnstatLive, FailuresNameTheStepAndNothingElse) {
       EXPECT_EQ(result.out, "") << c.standin << args;
       EXPECT_EQ(result.err, c.err) << c.standin << args;
     }
+  }
+  // The heap itself refusing the page-frame request (1.6 GB, under a limit
+  // of 600 MB) rather than a test's hook. The sanitizer's build cannot start
+  // under such a limit.
+  const std::string limited = "ulimit -v 600000 && env -u LD_LIBRARY_PATH ";
+  if (Shell(limited + kStat + "--help").status == 0) {
+    EXPECT_EQ(Shell(limited + "PFNDB_STANDIN_PAGES=100000000 " + kStat + "--live").err,
+              line + "out of memory\n");
   }
   // A dump that cannot be read fails first, as without --live.
   EXPECT_EQ(Shell(kStat + "/nonexistent/a --live").err,
