@@ -126,7 +126,8 @@ TEST(DumpReader, TakesTheTableInAnyPiecesWithEitherLineEnd) {
 
 // Lines of every length from 54 to 113 bytes, with either line end: most are
 // found in one sweep of the bytes after their start, the longest and the last
-// few of the buffer line by line, and a short line stops the table.
+// few of the buffer line by line, and a bad line the sweep finds stops the
+// table.
 TEST(DumpReader, TakesLinesOfEveryLengthWhereTheyLie) {
   for (const std::string end : {"\n", "\r\n"}) {
     std::string text = kHeader;
@@ -144,14 +145,11 @@ TEST(DumpReader, TakesLinesOfEveryLengthWhereTheyLie) {
     EXPECT_EQ(all.last, 0);
     EXPECT_EQ(all.addresses, expected.addresses);
     EXPECT_EQ(all.owners, expected.owners);
-    // A bad line, short or one the sweep finds the end of, in the midst.
-    for (const std::string& bad :
-         {std::string("x"), kLine1.substr(0, 40) + "x" + kLine1.substr(41)}) {
-      const Outcome stopped = ReadAll(text + bad + end + text.substr(kHeader.size()), 0);
-      EXPECT_EQ(stopped.error, kDumpNotPageLine);
-      EXPECT_EQ(stopped.errorLine, 92u);
-      EXPECT_EQ(stopped.owners, expected.owners);
-    }
+    const std::string bad = kLine1.substr(0, 40) + "x" + kLine1.substr(41);
+    const Outcome stopped = ReadAll(text + bad + end + text.substr(kHeader.size()), 0);
+    EXPECT_EQ(stopped.error, kDumpNotPageLine);
+    EXPECT_EQ(stopped.errorLine, 92u);
+    EXPECT_EQ(stopped.owners, expected.owners);
   }
 }
 

@@ -182,24 +182,27 @@ ssize_t FailFirstWrite(void* cookie, const char*, size_t size) {
   return -1;
 }
 
+void ExpectAWriteThatFailedOnceToFail(const char* arg) {
+  int writes = 0;
+  FILE* out = fopencookie(&writes, "w", {nullptr, FailFirstWrite, nullptr, nullptr});
+  ASSERT_NE(out, nullptr);
+  static char buffer[256];
+  ASSERT_EQ(setvbuf(out, buffer, _IOFBF, sizeof(buffer)), 0);
+  FILE* err = tmpfile();
+  char* argv[] = {const_cast<char*>("pfnstat"), const_cast<char*>(arg), nullptr};
+  EXPECT_EQ(RunPfnstat(2, argv, stdin, out, err), 2) << arg;
+  EXPECT_GT(writes, 1);
+  rewind(err);
+  char message[128] = "";
+  EXPECT_NE(fgets(message, sizeof(message), err), nullptr);
+  EXPECT_EQ(std::string(message).find("pfnstat: cannot write the output: "), 0u);
+  fclose(err);
+  fclose(out);
+}
+
 TEST(PfnstatProgram, AWriteThatFailedOnceIsAFailure) {
-  for (const char* arg : {PFNSTAT_TEST_DATA "/small.dump", "--help"}) {
-    int writes = 0;
-    FILE* out = fopencookie(&writes, "w", {nullptr, FailFirstWrite, nullptr, nullptr});
-    ASSERT_NE(out, nullptr);
-    static char buffer[256];
-    ASSERT_EQ(setvbuf(out, buffer, _IOFBF, sizeof(buffer)), 0);
-    FILE* err = tmpfile();
-    char* argv[] = {const_cast<char*>("pfnstat"), const_cast<char*>(arg), nullptr};
-    EXPECT_EQ(RunPfnstat(2, argv, stdin, out, err), 2) << arg;
-    EXPECT_GT(writes, 1);
-    rewind(err);
-    char message[128] = "";
-    EXPECT_NE(fgets(message, sizeof(message), err), nullptr);
-    EXPECT_EQ(std::string(message).find("pfnstat: cannot write the output: "), 0u);
-    fclose(err);
-    fclose(out);
-  }
+  ExpectAWriteThatFailedOnceToFail(PFNSTAT_TEST_DATA "/small.dump");
+  ExpectAWriteThatFailedOnceToFail("--help");
 }
 
 // Whatever an earlier run left under the map's name or its temporary name,
