@@ -98,11 +98,11 @@ int LiveMachineRead(LiveMachine* machine) {
   machine->keys = static_cast<LiveMachine::KeyRow*>(
       calloc(size_t{1} << machine->keyBits, sizeof(LiveMachine::KeyRow)));
   // Without the index the names are found as the report then finds them,
-  // in the list, into room for every record's name under one key: far less
-  // than the index wanted.
+  // in the list, into room for every record's name under one key and the
+  // 16 bytes the tally reads: far less than the index wanted.
   const int searchList = machine->index.groups == nullptr && records != 0;
   const uint64_t namesRoom = records * (kImageNameBytes * kLineEndLength + 2) + 16;
-  if (searchList && namesRoom <= SIZE_MAX) {
+  if (searchList && namesRoom <= UINT32_MAX) {
     machine->listNames = static_cast<char*>(malloc(static_cast<size_t>(namesRoom)));
   }
   if (machine->keys == nullptr || (searchList && machine->listNames == nullptr)) {
@@ -161,7 +161,7 @@ uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, uint32_t key) {
   const char* names = nullptr;
   uint32_t length = 0;
   // " a  b " is printed; the dump's owner text is what lies between the
-  // outer spaces, and 32 bytes can be read past its end.
+  // outer spaces, and 16 bytes or more can be read past its end.
   int found = FindNames(machine->index, key, &names, &length);
   if (found < 0) {
     names = machine->listNames;
