@@ -125,6 +125,7 @@ TEST(Views, OwnerLabelsPassForNoOtherRow) {
                {"(other owners) ", 0, ""},
                {"Total  ", 1, "\"Total  \""},
                {"Total", 0, ""},
+               {"\x7f", 1, "\"\\x7f\""},
                {"x\ny\t\\\x01\x1f\x7f", 1, "\"x\\ny\\t\\\\\\x01\\x1f\\x7f\""}};
   for (const auto& c : cases) {
     OwnerRow row = {};
