@@ -79,8 +79,8 @@ TEST(PfnstatProgram, ViewsFromFilesAndPipesWithEitherLineEnd) {
 TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
   const std::string usage =
       "usage: pfnstat [--csv uses|processes|ranges] [--map FILE.png] DUMP [AFTER]\n";
-  for (const char* args :
-       {"", "--csv", "--csv pages x", "-x x", "a b c", "- -", "x --map", "--map a --map b x"}) {
+  for (const char* args : {"", "--csv", "--csv pages x", "-x x", "a b c", "- -", "x --map",
+                           "--map a --map b x", "--csv uses --csv uses x"}) {
     Result result = Shell(kStat + args);
     EXPECT_EQ(result.status, 2) << args;
     EXPECT_EQ(result.out, "") << args;

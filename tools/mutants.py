@@ -261,6 +261,8 @@ MUTANTS = [
      'reader->inTable = memcmp', "a header's start or a blank line starts the table"),
     ('stat/dump_reader.cpp', '    if (Refill(reader) != 0) return -1;',
      '    if (Refill(reader) != 0) return 0;', 'a failed read taken for the end of the input'),
+    ('stat/pfnstat.cpp', '      if (options->csv || i + 1 == argc) {', '      if (i + 1 == argc) {',
+     '--csv given twice taken'),
     ('stat/tally.h', 'const uint32_t kNotOwnedRow = kMaxOwners + 2;',
      'const uint32_t kNotOwnedRow = kMaxOwners + 1;', 'pages of other uses in the last owner row'),
 ]
