@@ -132,7 +132,8 @@ namespace {
 
 // The names the report prints for key when it searches the list, " a  b ",
 // at out. Returns 1 with their length, or 0 when no record has the key.
-int ListNames(const ProcessNameList& list, uint32_t key, char* out, uint32_t* length) {
+int ListNames(const ProcessNameList& list, decltype(ProcessNameRecord::key) key, char* out,
+              uint32_t* length) {
   uint32_t n = 0;
   for (const ProcessNameLinks* l = list.head.next; l != &list.head; l = l->next) {
     const ProcessNameRecord* record = ProcessNameRecordOf(l);
