@@ -35,6 +35,9 @@ struct LiveMachine {
   ProcessNameList names;
   NameIndex index;
   int indexBuilt;
+  // Room for any key's names, found in the list as the report finds them
+  // when its index could not be had; null while the index answers.
+  char* listNames;
   // Each key met so far and its owner's row plus 1 (open addressing);
   // null when memory ran out.
   struct KeyRow {

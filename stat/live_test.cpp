@@ -146,6 +146,10 @@ TEST(Live, EveryViewEqualsThatOfTheDumpOfTheSameAnswers) {
                       PutEntry(e, keys[page % 8], page / 3 % 8, use, page * 0x1000);
                     }};
   ExpectLiveEqualsDump(owners);
+  // Without memory for the name index both search the list.
+  SetHeapFailureHook([](HeapSite site) { return site == kHeapSiteNameIndex; });
+  ExpectLiveEqualsDump(owners);
+  SetHeapFailureHook(nullptr);
   // Pages above 4 GiB, ranges out of order, the last cut by the request's
   // room (highest page 16: 17 entries for 20 pages); no process, then one
   // whose record the probe brings.
@@ -201,6 +205,12 @@ TEST(Live, EachFailingStepSaysWhichWithStatus2AndNothingOnStdout) {
     EXPECT_EQ(ran.err, line + c.err);
     EXPECT_EQ(HeapLiveBlocks(), blocks) << c.err;
   }
+  // A request too large for 32 bits ends a step whose queries all succeeded.
+  Machine huge = m;
+  huge.highest = 0xFFFFFFFF;
+  ScriptedService service;
+  Script(&service, huge);
+  EXPECT_EQ(Stat({"--live"}, "").err, line + ranges + "00000000)\n");
 }
 
 }  // namespace
