@@ -18,7 +18,7 @@ int Discard(const char*, size_t) { return 0; }
 int main() {
   SetConsoleSink(Discard);
   if (InitNativeQuery() != 0) return 2;
-  uint32_t requestSize = 0;
+  PfnRequestSize requestSize = 0;
   MemoryRangeInfo* ranges = nullptr;
   PfnRequest* request = nullptr;
   ProcessNameList names;
