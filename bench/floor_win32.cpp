@@ -1,8 +1,9 @@
 // pfndb_floor.exe BYTES: the least any program printing the page-frame
 // database must do on Windows, the floor bench/win32_bench.sh times pfndb.exe
-// against. It makes the same service calls as `pfndb.exe -p`, through the
-// same code (privileges and entries, the ranges probe and query, the
-// page-frame request, the private-source probe and query), with their
+// (and, built for x64, pfndb64.exe) against. It makes the same service calls
+// as `pfndb.exe -p` (`pfndb64.exe -p`), through the same code (privileges
+// and entries, the ranges probe and query, the page-frame request, whole or
+// in slices, the private-source probe and query), with their
 // messages discarded, and then writes BYTES bytes (the dump's length) to
 // standard output a megabyte per WriteFile, filling each piece with
 // line-like bytes before writing it. Test-only, never shipped. Exit status
@@ -25,8 +26,9 @@ char g_piece[kPiece];
 
 int Discard(const char*, size_t) { return 0; }
 
-// The service calls of a dump; 0 when each succeeded.
-int QueryLikeADump() {
+// The service calls of the 32-bit program's dump, the pages in one request;
+// 0 when each succeeded.
+int QueryInOneRequest() {
   PfnRequestSize requestSize = 0;
   MemoryRangeInfo* ranges = nullptr;
   PfnRequest* request = nullptr;
@@ -41,6 +43,33 @@ int QueryLikeADump() {
   ProcessHeapFree(request);
   return status;
 }
+
+// The 64-bit program's: the pages a slice at a time, in its order.
+int QueryInSlices() {
+  NativeService* service = ProgramService();
+  PfnRequestSize requestSize = 0;
+  MemoryRangeInfo* ranges = nullptr;
+  ProcessNameList names;
+  ProcessNameListInit(&names);
+  PfnSlices slices;
+  memset(&slices, 0, sizeof(slices));
+  int got = -1;
+  if (InitNativeQuery() == 0 && GetMemoryRanges(service, &requestSize, &ranges) == 0 &&
+      SetupProcessNameDatabase(service, &names) == 0 &&
+      PfnSlicesStart(service, requestSize, ranges, kSlicePages, &slices) == 0) {
+    const PfnEntry* entries;
+    uint32_t count;
+    do {
+      got = PfnSlicesNext(service, &slices, &entries, &count);
+    } while (got > 0);
+  }
+  PfnSlicesEnd(&slices);
+  ProcessNameListRelease(&names);
+  RuntimeFree(ranges);
+  return got == 0 ? 0 : -1;
+}
+
+int QueryLikeADump() { return Format::kBits == 64 ? QueryInSlices() : QueryInOneRequest(); }
 
 // Writes `bytes` bytes of lines shaped like the dump's, a piece at a time.
 int WriteLikeADump(uint64_t bytes) {
