@@ -209,7 +209,7 @@ TEST(Live, EachFailingStepSaysWhichWithStatus2AndNothingOnStdout) {
   Machine huge = m;
   huge.highest = 0xFFFFFFFF;
   ScriptedService service;
-  Script(&service, huge);
+  Script(&service, huge, true);
   EXPECT_EQ(Stat({"--live"}, "").err, line + ranges + "00000000)\n");
 }
 

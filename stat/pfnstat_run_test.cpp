@@ -388,12 +388,14 @@ TEST(PfnstatLive, FailuresNameTheStepAndNothingElse) {
       EXPECT_EQ(result.err, c.err) << c.standin << args;
     }
   }
-  // The heap itself refusing the page-frame request (1.6 GB, under a limit
-  // of 600 MB) rather than a test's hook. The sanitizer's build cannot start
+  // The heap itself refusing the ranges' answer (3 GiB, under a limit of
+  // 600 MB) rather than a test's hook. The sanitizer's build cannot start
   // under such a limit.
-  const std::string limited = "ulimit -v 600000 && env -u LD_LIBRARY_PATH ";
+  const std::string limited = "ulimit -v 600000 && ";
   if (Shell(limited + kStat + "--help").status == 0) {
-    EXPECT_EQ(Shell(limited + "PFNDB_STANDIN_PAGES=100000000 " + kStat + "--live").err,
+    EXPECT_EQ(Shell(limited + "LD_LIBRARY_PATH=" + kBuild + "/standins/boundless " + kStat +
+                    "--live")
+                  .err,
               line + "out of memory\n");
   }
   // A dump that cannot be read fails first, as without --live.
