@@ -9,8 +9,11 @@
 
 namespace {
 
-// Standard output as a console of Windows 7 or earlier, or as a file.
+// Standard output as a console of Windows 7 or earlier, or as a file. A
+// console handle opened for writing only fails GetConsoleMode, which needs
+// read access, but is still a character device.
 bool g_isConsole = false;
+bool g_writeOnly = false;
 std::string g_arrived;
 DWORD g_largestWrite = 0;
 
@@ -28,8 +31,11 @@ BOOL WINAPI OldConsoleWrite(HANDLE, LPCVOID bytes, DWORD count, LPDWORD written,
 
 BOOL WINAPI ModeIfConsole(HANDLE, LPDWORD mode) {
   *mode = ENABLE_PROCESSED_OUTPUT;
-  return g_isConsole;
+  if (g_writeOnly) SetLastError(ERROR_ACCESS_DENIED);
+  return g_isConsole && !g_writeOnly;
 }
+
+DWORD WINAPI TypeIfConsole(HANDLE) { return g_isConsole ? FILE_TYPE_CHAR : FILE_TYPE_DISK; }
 
 }  // namespace
 
@@ -38,15 +44,22 @@ TEST(StandardOutput, WholeOutputArrivesOnAnOldConsoleAndInMegabytesElsewhere) {
   std::string sent;
   for (int i = 0; sent.size() < 3 * kOtherWritePiece; ++i) sent += std::to_string(i) + "\r\n";
   const struct {
+    const char* name;
     bool isConsole;
+    bool writeOnly;
     DWORD largestWrite;
-  } cases[] = {{true, kConsoleWritePiece}, {false, kOtherWritePiece}};
+  } cases[] = {
+      {"console", true, false, kConsoleWritePiece},
+      {"write-only console", true, true, kConsoleWritePiece},
+      {"file", false, false, kOtherWritePiece},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.isConsole ? "console" : "file");
+    SCOPED_TRACE(c.name);
     g_isConsole = c.isConsole;
+    g_writeOnly = c.writeOnly;
     g_arrived.clear();
     g_largestWrite = 0;
-    const StandardOutputCalls calls = {OldConsoleWrite, ModeIfConsole};
+    const StandardOutputCalls calls = {OldConsoleWrite, ModeIfConsole, TypeIfConsole};
     SetStandardOutputCalls(&calls);
     ConsoleClearError();
     ConsoleWrite(sent.data(), sent.size());
