@@ -39,8 +39,8 @@ int StandardOutputWrite(const char* bytes, size_t count) {
   // Asked on every call, a megabyte of output apart: the handle is then
   // never judged by what it was earlier.
   DWORD mode = 0;
-  const bool console = g_calls.getConsoleMode(handle, &mode) ||
-                       g_calls.getFileType(handle) == FILE_TYPE_CHAR;
+  const bool console =
+      g_calls.getConsoleMode(handle, &mode) || g_calls.getFileType(handle) == FILE_TYPE_CHAR;
   const size_t most = console ? kConsoleWritePiece : kOtherWritePiece;
   while (count > 0) {
     DWORD written = 0;

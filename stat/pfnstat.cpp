@@ -138,8 +138,7 @@ int ReadFromFile(void* source, char* buffer, size_t capacity, size_t* got) {
 int NameOptions(Options* options, char* made[3]) {
   for (int dump = 0; dump < options->dumpCount; ++dump) {
     const char* path = options->dumps[dump];
-    const char* shown =
-        strcmp(path, "-") == 0 ? "(standard input)" : NameToShow(path, &made[dump]);
+    const char* shown = strcmp(path, "-") == 0 ? "(standard input)" : NameToShow(path, &made[dump]);
     if (shown == nullptr) return -1;
     options->shownDumps[dump] = shown;
   }
