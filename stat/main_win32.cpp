@@ -1,0 +1,33 @@
+// The Windows entry. The runtime's main would get each argument in the ANSI
+// code page, where a name such as C:\Users\Олег\a.txt on a Western-European
+// system has already become C:\Users\????\a.txt and names no file. The
+// arguments are taken as the system holds them and handed on as UTF-8, which
+// this platform's file calls turn back (stdio_win32.cpp,
+// page_map_file_win32.cpp). A name with a lone UTF-16 surrogate, which no
+// UTF-8 holds, arrives with U+FFFD in its place and is not found.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "stat/pfnstat.h"
+#include "stat/utf8_win32.h"
+
+int wmain(int argc, wchar_t** wideArgv) {
+  UseBinaryStdio();
+  char** argv = static_cast<char**>(calloc(argc + 1, sizeof(char*)));
+  int made = argv != nullptr;
+  for (int i = 0; made && i < argc; ++i) {
+    argv[i] = CodePageFromWide(wideArgv[i], CP_UTF8);
+    made = argv[i] != nullptr;
+  }
+  int status = 2;
+  if (made) {
+    status = RunPfnstat(argc, argv, stdin, stdout, stderr);
+  } else {
+    fputs("pfnstat: out of memory\n", stderr);
+  }
+  for (int i = 0; argv != nullptr && i < argc; ++i) free(argv[i]);
+  free(argv);
+  return status;
+}
