@@ -57,11 +57,31 @@ namespace {
 // Blocks the service's sizes would make larger are refused through the
 // failure hook: a hostile size may ask for up to 4 GiB, and the fuzzer is to
 // look for faults, not to run out of memory or print millions of lines.
-// 64 KiB still allows 4091 entries and 1365 sources: enough lines to cross
-// the report's console spans, and owners with enough names to overflow a
-// span, while every input stays cheap (at 256 KiB, inputs with thousands of
-// records took milliseconds each and held the rate near 2 k/s).
-const uint64_t kMaxBlock = 64 * 1024;
+// 32 KiB still allows 2043 entries and 682 sources: enough lines to cross
+// the report's 64 KiB console spans, and owners with enough names to fill
+// most of one, while every input stays cheap (at 256 KiB, inputs with
+// thousands of records took milliseconds each and held the rate near
+// 2 k/s; with pfnstat's reading of each machine added, 64 KiB gave 11 k
+// inputs a processor second and 32 KiB 18 k).
+const uint64_t kMaxBlock = 32 * 1024;
+
+// Within such blocks a machine can still print megabytes (at 64 KiB, 4091
+// pages of one key with a thousand names gave 23 MB, 0.6 s of one run), and
+// inputs drifted towards such machines: a 60-second run fell to about 1 k
+// inputs/s. A dump's length is bounded by the request's entries times the
+// records that may share a key, so the source list is refused when that
+// product passes this. 64 pages of a key with 300 names (the seed
+// one_key_many_names) still print 198 KB, names across the ends of three
+// console spans.
+const uint64_t kMaxPagesTimesRecords = 32 * 1024;
+
+// Only a dump up to this size is kept and read back, every seed's among
+// them, so that the largest machines left do not set the pace. What the
+// read-back checks, pfndb's dump against pfnstat's reading of the same
+// machine, holds for a small dump as for a large one; the reader's cases at
+// the end of its megabyte buffer, which the read-back of a 12 MB dump found
+// (the seed line_meets_the_buffer_end), are dump_reader_test.cpp's.
+const size_t kMaxReadBack = 256 * 1024;
 
 const QueryStatus kBufferTooSmall = static_cast<QueryStatus>(0xC0000023u);
 const QueryStatus kBufferOverflow = static_cast<QueryStatus>(0x80000005u);
@@ -79,8 +99,9 @@ uint32_t g_lastReturnLength;
 uint32_t g_highestPage;
 // The entries pfndb's walk named in the request, as the service saw them.
 uint32_t g_requestEntries;
-// What pfndb printed.
+// What pfndb printed, unless it came to more than kMaxReadBack.
 std::string g_output;
+bool g_outputTooLong;
 
 // PFNDB_FUZZ_SHOW=1 shows the run on standard error, to read what an input
 // that libFuzzer kept makes pfndb print.
@@ -89,7 +110,8 @@ bool g_show = false;
 int DiscardSink(const char* bytes, size_t count) {
   if (g_show) fwrite(bytes, 1, count, stderr);
   if (g_flags & 4) return -1;
-  g_output.append(bytes, count);
+  g_outputTooLong = g_outputTooLong || count > kMaxReadBack - g_output.size();
+  if (!g_outputTooLong) g_output.append(bytes, count);
   return 0;
 }
 
@@ -98,7 +120,10 @@ bool FailAllocation(HeapSite site) {
     case kHeapSiteMemoryRanges: return (g_failSites & 1) != 0 || g_lastReturnLength > kMaxBlock;
     case kHeapSitePfnRequest:
       return (g_failSites & 2) != 0 || (uint64_t{g_highestPage} + 7) * 16 > kMaxBlock;
-    case kHeapSitePrivateSources: return (g_failSites & 4) != 0 || g_lastReturnLength > kMaxBlock;
+    case kHeapSitePrivateSources:
+      return (g_failSites & 4) != 0 || g_lastReturnLength > kMaxBlock ||
+             uint64_t{g_requestEntries} * (g_lastReturnLength / sizeof(PrivateSourceRecord)) >
+                 kMaxPagesTimesRecords;
     case kHeapSiteNameRecord: return (g_failSites & 8) != 0 && g_nameRecords++ == g_failName;
     case kHeapSiteNameIndex: return (g_failSites & (0x10 << (g_indexBlocks++ & 1))) != 0;
     case kHeapSiteOther: break;
@@ -319,7 +344,10 @@ void CheckLive(const uint8_t* data, size_t size, int status) {
   static const int made =
       TallyInit(&live) | TallyInit(&dumped) | DumpReaderInit(&reader, ReadFromMemory, nullptr);
   FUZZ_REQUIRE(made == 0);
-  const std::string dump = g_output;
+  // The two strings trade blocks, and keep them for the next run.
+  static std::string dump;
+  dump.swap(g_output);
+  g_output.clear();
   StartRun(data, size);
   const int64_t blocks = HeapLiveBlocks();
   LiveMachine machine;
@@ -341,7 +369,7 @@ void CheckLive(const uint8_t* data, size_t size, int status) {
   // needs the name index that pfndb can do without.
   if (status != 0 && (g_flags & 4) == 0) FUZZ_REQUIRE(result != 0);
   if (status == 0 && (g_failSites & 0x30) == 0) FUZZ_REQUIRE(result == 0);
-  if (status != 0 || result != 0 || (g_flags & 4) != 0) return;
+  if (status != 0 || result != 0 || (g_flags & 4) != 0 || g_outputTooLong) return;
 
   // The dump pfndb printed, read back: the same counts, rows and ranges.
   // A name holding a line break breaks its line; such a dump is not read.
@@ -355,13 +383,6 @@ void CheckLive(const uint8_t* data, size_t size, int status) {
 
 }  // namespace
 
-// A run frees every block it made before the next starts, so a use after
-// free shows up within 16 MiB of quarantine as surely as within the default
-// 256 MiB; the default keeps handing out memory not touched for a long time,
-// and its page faults took half of each run (9.3 k inputs/s against 19.5 k
-// in two 10-second runs). ASAN_OPTIONS still overrides it.
-extern "C" const char* __asan_default_options() { return "quarantine_size_mb=16"; }
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const char* show = getenv("PFNDB_FUZZ_SHOW");
   g_show = show != nullptr && strcmp(show, "1") == 0;
@@ -371,6 +392,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StartRun(data, size);
   g_output.clear();
+  g_outputTooLong = false;
   SetConsoleSink(DiscardSink);
   ConsoleClearError();
 

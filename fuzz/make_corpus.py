@@ -142,12 +142,16 @@ SMALL_CRLF = SMALL.replace(b'\n', b'\r\n')
 HEADER_AT = SMALL.index(b'Address ')
 TABLE = SMALL[HEADER_AT:]
 
+# The mode byte: bit 0 two dumps, bits 1 and up the view printed.
+TWO = 1
+NO_VIEW, TABLES, CSV_USES, CSV_PROCESSES, CSV_RANGES = (v << 1 for v in range(5))
+
 PFNSTAT = {
-    'small': u8(0) + u8(0) + SMALL,
-    'small_crlf_in_pieces': u8(7) + u8(0) + SMALL_CRLF,
-    'change': u8(0) + u8(1) + TABLE + b'\0' + TABLE.replace(b'Free list ', b'Zero list '),
-    'cut_short': u8(13) + u8(0) + TABLE[:-20],
-    'not_a_page_line': u8(0) + u8(0) + TABLE + b'cannot convert string to unicode \n',
+    'small': u8(0) + u8(TABLES) + SMALL,
+    'small_crlf_in_pieces': u8(7) + u8(CSV_PROCESSES) + SMALL_CRLF,
+    'change': u8(0) + u8(TWO | TABLES) + TABLE + b'\0' + TABLE.replace(b'Free list ', b'Zero list '),
+    'cut_short': u8(13) + u8(CSV_RANGES) + TABLE[:-20],
+    'not_a_page_line': u8(0) + u8(CSV_USES) + TABLE + b'cannot convert string to unicode \n',
 }
 
 

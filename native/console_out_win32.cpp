@@ -17,11 +17,15 @@
 // 64 KiB heap the process's console calls share, and a larger one fails
 // with ERROR_NOT_ENOUGH_MEMORY; a console gets a quarter of that per write,
 // which leaves room for what else the heap holds. Who reads a console does
-// not notice the extra writes.
+// not notice the extra writes. GetConsoleMode alone does not tell a console:
+// it needs read access, so a console handle opened for writing only fails it.
+// The handle's file type does not: any character device gets the console's
+// pieces, since one that is not a console (NUL, a serial port) loses nothing
+// by them that matters.
 
 namespace {
 
-const StandardOutputCalls kSystemCalls = {WriteFile, GetConsoleMode};
+const StandardOutputCalls kSystemCalls = {WriteFile, GetConsoleMode, GetFileType};
 StandardOutputCalls g_calls = kSystemCalls;
 
 }  // namespace
@@ -35,7 +39,9 @@ int StandardOutputWrite(const char* bytes, size_t count) {
   // Asked on every call, a megabyte of output apart: the handle is then
   // never judged by what it was earlier.
   DWORD mode = 0;
-  const size_t most = g_calls.getConsoleMode(handle, &mode) ? kConsoleWritePiece : kOtherWritePiece;
+  const bool console =
+      g_calls.getConsoleMode(handle, &mode) || g_calls.getFileType(handle) == FILE_TYPE_CHAR;
+  const size_t most = console ? kConsoleWritePiece : kOtherWritePiece;
   while (count > 0) {
     DWORD written = 0;
     const DWORD piece = static_cast<DWORD>(count < most ? count : most);

@@ -8,13 +8,15 @@
 struct StandardOutputCalls {
   BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
   BOOL(WINAPI* getConsoleMode)(HANDLE, LPDWORD);
+  DWORD(WINAPI* getFileType)(HANDLE);
 };
 
-// Makes StandardOutputWrite call these; null restores WriteFile and
-// GetConsoleMode. The calls are copied.
+// Makes StandardOutputWrite call these; null restores WriteFile,
+// GetConsoleMode and GetFileType. The calls are copied.
 void SetStandardOutputCalls(const StandardOutputCalls* calls);
 
-// Bytes per write: to a console, and to anything else (a file, a pipe, NUL).
+// Bytes per write: to a console or another character device (NUL, a serial
+// port), and to anything else (a file, a pipe).
 const DWORD kConsoleWritePiece = 16 * 1024;
 const DWORD kOtherWritePiece = 1 << 20;
 

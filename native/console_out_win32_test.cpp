@@ -9,8 +9,10 @@
 
 namespace {
 
-// Standard output as a console of Windows 7 or earlier, or as a file.
+// Standard output as a console of Windows 7 or earlier (opened for writing
+// only, it fails GetConsoleMode, which needs read access), or as a file.
 bool g_isConsole = false;
+bool g_writeOnly = false;
 std::string g_arrived;
 DWORD g_largestWrite = 0;
 
@@ -28,8 +30,10 @@ BOOL WINAPI OldConsoleWrite(HANDLE, LPCVOID bytes, DWORD count, LPDWORD written,
 
 BOOL WINAPI ModeIfConsole(HANDLE, LPDWORD mode) {
   *mode = ENABLE_PROCESSED_OUTPUT;
-  return g_isConsole;
+  return g_isConsole && !g_writeOnly;
 }
+
+DWORD WINAPI TypeIfConsole(HANDLE) { return g_isConsole ? FILE_TYPE_CHAR : FILE_TYPE_DISK; }
 
 }  // namespace
 
@@ -38,15 +42,18 @@ TEST(StandardOutput, WholeOutputArrivesOnAnOldConsoleAndInMegabytesElsewhere) {
   std::string sent;
   for (int i = 0; sent.size() < 3 * kOtherWritePiece; ++i) sent += std::to_string(i) + "\r\n";
   const struct {
-    bool isConsole;
+    bool isConsole, writeOnly;
     DWORD largestWrite;
-  } cases[] = {{true, kConsoleWritePiece}, {false, kOtherWritePiece}};
+  } cases[] = {{true, false, kConsoleWritePiece},
+               {true, true, kConsoleWritePiece},
+               {false, false, kOtherWritePiece}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.isConsole ? "console" : "file");
+    SCOPED_TRACE(c.isConsole ? (c.writeOnly ? "write-only console" : "console") : "file");
     g_isConsole = c.isConsole;
+    g_writeOnly = c.writeOnly;
     g_arrived.clear();
     g_largestWrite = 0;
-    const StandardOutputCalls calls = {OldConsoleWrite, ModeIfConsole};
+    const StandardOutputCalls calls = {OldConsoleWrite, ModeIfConsole, TypeIfConsole};
     SetStandardOutputCalls(&calls);
     ConsoleClearError();
     ConsoleWrite(sent.data(), sent.size());

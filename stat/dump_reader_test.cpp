@@ -153,6 +153,29 @@ TEST(DumpReader, TakesLinesOfEveryLengthWhereTheyLie) {
   }
 }
 
+// A line longer than the quick sweep starting in the last hundred bytes of a
+// full buffer, where nothing can be read past the buffer's megabyte: the
+// dump fuzz_dump once read back, of a machine with long owner names (ASan
+// stops a read past the buffer).
+TEST(DumpReader, TakesALongLineAtTheEndOfAFullBuffer) {
+  const std::string owner(80, 'o');
+  const std::string longLine =
+      "0000000000003000 Active  list  Process Private  " + owner + "  0000000000401000 ";
+  const size_t step = kLine1.size() + 1;
+  for (size_t at = kDumpMaxLine - 100; at <= kDumpMaxLine - 90; ++at) {
+    // A line before the header makes the table's short lines end at `at`.
+    const size_t lines = (at - kHeader.size() - 2) / step;
+    std::string text = std::string(at - kHeader.size() - lines * step - 1, 'x') + "\n" + kHeader;
+    for (size_t i = 0; i < lines; ++i) text += kLine1 + "\n";
+    ASSERT_EQ(text.size(), at);
+    const Outcome all = ReadAll(text + longLine + "\n" + kLine2 + "\n", 0);
+    EXPECT_EQ(all.last, 0) << at;
+    ASSERT_EQ(all.owners.size(), lines + 2) << at;
+    EXPECT_EQ(all.owners[lines], owner) << at;
+    EXPECT_EQ(all.addresses.back(), 0x2000u) << at;
+  }
+}
+
 TEST(DumpReader, SaysWhatIsWrongAndWhere) {
   Outcome cut = ReadAll(kPreamble + kHeader + kLine1 + "\n" + kLine2.substr(0, 30), 3);
   EXPECT_EQ(cut.last, 0);

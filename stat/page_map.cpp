@@ -420,7 +420,7 @@ int PageMapWritePng(const PageMap* map, const char* path, char* reason, size_t r
     status = -1;
   }
   if (status == 0) status = MoveFileOver(temporary, path, reason, reasonSize);
-  if (status != 0) remove(temporary);
+  if (status != 0) RemoveNamedFile(temporary);
   free(temporary);
   return status;
 }

@@ -1,5 +1,6 @@
 // The file operations of the page map that differ between platforms
-// (page_map_file_posix.cpp, page_map_file_win32.cpp).
+// (page_map_file_posix.cpp, page_map_file_win32.cpp). Names are as the
+// command line gives them: on Windows, UTF-8.
 #ifndef PFNDB_STAT_PAGE_MAP_FILE_H_
 #define PFNDB_STAT_PAGE_MAP_FILE_H_
 
@@ -14,5 +15,8 @@ FILE* CreateNewFile(const char* name);
 // Returns 0, or -1 with the system's reason (no newline) in
 // reason[0 .. reasonSize); `from` is then left as it was.
 int MoveFileOver(const char* from, const char* to, char* reason, size_t reasonSize);
+
+// Removes the file `name`, if it can.
+void RemoveNamedFile(const char* name);
 
 #endif  // PFNDB_STAT_PAGE_MAP_FILE_H_

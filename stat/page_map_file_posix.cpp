@@ -25,3 +25,5 @@ int MoveFileOver(const char* from, const char* to, char* reason, size_t reasonSi
   if (reasonSize > 0) snprintf(reason, reasonSize, "%s", strerror(errno));
   return -1;
 }
+
+void RemoveNamedFile(const char* name) { unlink(name); }

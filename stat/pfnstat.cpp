@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <cstdlib>
 #include <cstring>
 
 #include "stat/dump_reader.h"
@@ -44,6 +45,9 @@ struct Options {
   const char* map;  // or null
   const char* dumps[2];
   int dumpCount;
+  // The names messages and headings show (NameOptions).
+  const char* shownMap;
+  const char* shownDumps[2];
   int live;  // the machine comes after the dumps
 };
 
@@ -129,19 +133,30 @@ int ReadFromFile(void* source, char* buffer, size_t capacity, size_t* got) {
   return 0;
 }
 
-const char* ShownName(const char* path) {
-  return strcmp(path, "-") == 0 ? "(standard input)" : path;
+// Fills in the names shown for the dumps and the map. Returns 0, or -1 when
+// out of memory; either way made[0 .. 3) then hold the blocks to free().
+int NameOptions(Options* options, char* made[3]) {
+  for (int dump = 0; dump < options->dumpCount; ++dump) {
+    const char* path = options->dumps[dump];
+    const char* shown = strcmp(path, "-") == 0 ? "(standard input)" : NameToShow(path, &made[dump]);
+    if (shown == nullptr) return -1;
+    options->shownDumps[dump] = shown;
+  }
+  if (options->map != nullptr) {
+    options->shownMap = NameToShow(options->map, &made[2]);
+    if (options->shownMap == nullptr) return -1;
+  }
+  return 0;
 }
 
-// Reads one whole dump into the tally as dump `dump`, and into map unless
-// it is null. Returns 0, or -1 after saying why on err.
-int ReadDump(const char* path, int dump, DumpReader* reader, StatTally* tally, PageMap* map,
-             FILE* in, FILE* err) {
-  const char* name = ShownName(path);
+// Reads one whole dump, shown as name, into the tally as dump `dump`, and
+// into map unless it is null. Returns 0, or -1 after saying why on err.
+int ReadDump(const char* path, const char* name, int dump, DumpReader* reader, StatTally* tally,
+             PageMap* map, FILE* in, FILE* err) {
   const int fromInput = strcmp(path, "-") == 0;
-  FileSource source = {fromInput ? in : fopen(path, "rb"), 0};
+  FileSource source = {fromInput ? in : OpenDumpFile(path), 0};
   if (source.file == nullptr) {
-    fprintf(err, "pfnstat: cannot open %s: %s\n", path, strerror(errno));
+    fprintf(err, "pfnstat: cannot open %s: %s\n", name, strerror(errno));
     return -1;
   }
   DumpReaderRestart(reader, ReadFromFile, &source);
@@ -204,13 +219,14 @@ int Run(const Options& options, DumpReader* reader, StatTally* tally, PageMap* m
   const int sources = options.dumpCount + options.live;
   for (int dump = 0; dump < options.dumpCount; ++dump) {
     PageMap* drawn = dump == sources - 1 ? map : nullptr;
-    if (ReadDump(options.dumps[dump], dump, reader, tally, drawn, in, err) != 0) {
+    if (ReadDump(options.dumps[dump], options.shownDumps[dump], dump, reader, tally, drawn, in,
+                 err) != 0) {
       return kStatusFailed;
     }
   }
   if (options.live && ReadLive(options.dumpCount, tally, map, err) != 0) return kStatusFailed;
-  const char* first = options.dumpCount > 0 ? ShownName(options.dumps[0]) : kLiveName;
-  const char* last = options.live ? kLiveName : ShownName(options.dumps[options.dumpCount - 1]);
+  const char* first = options.dumpCount > 0 ? options.shownDumps[0] : kLiveName;
+  const char* last = options.live ? kLiveName : options.shownDumps[options.dumpCount - 1];
   if (options.csv && options.view == kViewRanges && tally->rangesLeftOut != 0) {
     fprintf(err, "pfnstat: %s: more than %" PRIu64 " physical ranges\n", last,
             static_cast<uint64_t>(kMaxRanges));
@@ -219,7 +235,7 @@ int Run(const Options& options, DumpReader* reader, StatTally* tally, PageMap* m
   // Written before the tables, so that a failure leaves no tables either.
   char reason[256];
   if (map != nullptr && PageMapWritePng(map, options.map, reason, sizeof(reason)) != 0) {
-    fprintf(err, "pfnstat: cannot write %s: %s\n", options.map, reason);
+    fprintf(err, "pfnstat: cannot write %s: %s\n", options.shownMap, reason);
     return kStatusFailed;
   }
   ViewSource source = {tally, sources == 2, first, sources == 2 ? last : nullptr};
@@ -263,10 +279,13 @@ int RunPfnstat(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   StatTally tally;
   DumpReader reader;
   int status = kStatusFailed;
+  char* names[3] = {nullptr, nullptr, nullptr};
+  const int named = NameOptions(&options, names);
   const int tallyMade = TallyInit(&tally);
   const int readerMade = DumpReaderInit(&reader, nullptr, nullptr);
   PageMap* map = options.map != nullptr ? PageMapCreate() : nullptr;
-  if (tallyMade != 0 || readerMade != 0 || (options.map != nullptr && map == nullptr)) {
+  if (named != 0 || tallyMade != 0 || readerMade != 0 ||
+      (options.map != nullptr && map == nullptr)) {
     fprintf(err, "pfnstat: out of memory\n");
   } else {
     status = Run(options, &reader, &tally, map, in, out, err);
@@ -274,5 +293,6 @@ int RunPfnstat(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
   PageMapDestroy(map);
   DumpReaderFree(&reader);
   TallyFree(&tally);
+  for (char* name : names) free(name);
   return status;
 }

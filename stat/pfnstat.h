@@ -20,4 +20,16 @@ bool PfnstatAsksLive(int argc, char** argv);
 // translation), so a dump and the CSV mean the same on every system.
 void UseBinaryStdio();
 
+// The file calls of the platform (stdio_posix.cpp, stdio_win32.cpp) on a name
+// as the command line gives it, which on Windows is UTF-8 (main_win32.cpp).
+//
+// Opens the dump path for binary reading. Returns the file, or null with
+// errno set.
+FILE* OpenDumpFile(const char* path);
+// The name path as messages and headings show it: path itself, or, on
+// Windows, a copy in the console's code page (characters it lacks as '?'),
+// which is then left in *made for the caller to free() (*made is null
+// otherwise). Returns null only when that copy cannot be made.
+const char* NameToShow(const char* path, char** made);
+
 #endif  // PFNDB_STAT_PFNSTAT_H_

@@ -219,7 +219,7 @@ MUTANTS = [
      'ranges CSV past the limit not refused'),
     ('stat/page_map.cpp', 'if (file == nullptr && errno != EEXIST) break;',
      'if (file == nullptr) break;', 'a stale temporary file blocks the map'),
-    ('stat/page_map.cpp', 'if (status != 0) remove(temporary);', '',
+    ('stat/page_map.cpp', 'if (status != 0) RemoveNamedFile(temporary);', '',
      'a failed map leaves its temporary file'),
     ('stat/page_map.cpp', '(map->highest >> g.shift) + 1 > kPageMapMaxPixels',
      '(map->highest >> g.shift) + 1 >= kPageMapMaxPixels', 'a full-size picture made coarser'),

@@ -30,9 +30,9 @@ for exe in build-win32/pfndb.exe build-win32/pfnstat.exe build-win64/pfndb64.exe
   echo "$exe imports: $imports"
 done
 
-# The release archive: the programs, their licence and their manual, and none
-# of the test-only builds (launcher, machine modules). Sorted.
-release_files=(LICENSE README.md pfndb.exe pfndb64.exe pfnstat.exe pfnstat64.exe)
+# The release archive: the programs, their licence and the users' readme, and
+# none of the test-only builds (launcher, machine modules). Sorted.
+release_files=(LICENSE README.txt pfndb.exe pfndb64.exe pfnstat.exe pfnstat64.exe)
 (cd build-win32 && cpack -G ZIP >/dev/null)
 version=$(sed -n 's/^project(pfndb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 zip=build-win32/pfndb-$version-win32.zip
@@ -42,6 +42,14 @@ if [[ $contents != "${release_files[*]}" ]]; then
   exit 1
 fi
 echo "$zip: $contents"
+# The readme is read in Notepad, which before Windows 10 runs every line of a
+# file with bare LF line ends into one.
+if ! python3 -c 'import sys, zipfile
+text = zipfile.ZipFile(sys.argv[1]).read("README.txt")
+sys.exit(not text.endswith(b"\r\n") or text.count(b"\n") != text.count(b"\r\n"))' "$zip"; then
+  echo "$zip: README.txt does not end every line in CR LF" >&2
+  exit 1
+fi
 
 # What Windows reads before running them: the four programs in the archive carry
 # their manifest (asInvoker) and version information.
