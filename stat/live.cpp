@@ -55,9 +55,7 @@ int AskTheService(LiveMachine* machine) {
 uint32_t KeyBitsFor(const ProcessNameList* list) {
   uint64_t records = 0;
   for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) ++records;
-  uint32_t bits = kLeastKeyBits;
-  while ((uint64_t{1} << bits) < 4 * records && bits < 30) ++bits;
-  return bits;
+  return OpenTableBits(records, 4, kLeastKeyBits, 30);
 }
 
 }  // namespace
@@ -69,10 +67,10 @@ int LiveMachineRead(LiveMachine* machine) {
 
   BuildNameIndex(&machine->names, &machine->index);
   machine->indexBuilt = 1;
-  machine->keyBits = KeyBitsFor(&machine->names);
-  machine->keys = static_cast<LiveMachine::KeyRow*>(
-      calloc(size_t{1} << machine->keyBits, sizeof(LiveMachine::KeyRow)));
-  if (machine->keys == nullptr ||
+  const uint32_t keyBits = KeyBitsFor(&machine->names);
+  void* keys = calloc(1, OpenTableBytes<ProcessKeyValue>(keyBits));
+  OpenTableStart(&machine->keys, static_cast<OpenEntry<ProcessKeyValue>*>(keys), keyBits);
+  if (machine->keys.entries == nullptr ||
       (machine->index.groups == nullptr && !ProcessNameListEmpty(&machine->names))) {
     machine->failed = kLiveNoMemory;
     return -1;
@@ -88,10 +86,10 @@ void LiveMachineFree(LiveMachine* machine) {
   ProcessNameListRelease(&machine->names);
   RuntimeFree(machine->ranges);
   ProcessHeapFree(machine->request);
-  free(machine->keys);
+  free(machine->keys.entries);
   machine->ranges = nullptr;
   machine->request = nullptr;
-  machine->keys = nullptr;
+  machine->keys.entries = nullptr;
 }
 
 namespace {
@@ -99,14 +97,8 @@ namespace {
 // The row of key's owner: found in the key table, or made from the names
 // the report prints for it (or "(none)") the first time the key comes.
 uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, ProcessKeyValue key) {
-  const uint32_t mask = (uint32_t{1} << machine->keyBits) - 1;
-  uint32_t at =
-      static_cast<uint32_t>(uint64_t{FoldKey(key) * 0x9E3779B1u} << machine->keyBits >> 32);
-  for (;; at = (at + 1) & mask) {
-    const LiveMachine::KeyRow entry = machine->keys[at];
-    if (entry.row == 0) break;
-    if (entry.key == key) return entry.row - 1;
-  }
+  const uint32_t at = OpenFind(machine->keys, key);
+  if (machine->keys.entries[at].value != 0) return machine->keys.entries[at].value - 1;
   const char* names = nullptr;
   uint32_t length = 0;
   // " a  b " is printed; the dump's owner text is what lies between the
@@ -114,11 +106,8 @@ uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, ProcessKeyValue key) {
   const uint32_t row = FindNames(machine->index, key, &names, &length) == 1
                            ? TallyOwnerRow(tally, names + 1, length - 2)
                            : TallyNoOwnerRow(tally);
-  if (machine->keyCount < (mask >> 1)) {
-    machine->keys[at].key = key;
-    machine->keys[at].row = row + 1;
-    ++machine->keyCount;
-  }
+  // Past half the room, the key is looked up again when it comes again.
+  OpenPut(&machine->keys, at, key, row + 1);
   return row;
 }
 
