@@ -3,6 +3,9 @@
 // last entry back to the first), that holds it or is free. The one such
 // table the programs keep: the report's name groups by key, pfnstat's
 // owners by key (--live) and by text (the tally, keyed by the text's hash).
+// The report's slots and the dump reader's fields are not such tables: their
+// multiplier is chosen until keys rarely share a slot, so a look-up is one
+// load and never probes.
 #ifndef PFNDB_REPORT_OPEN_TABLE_H_
 #define PFNDB_REPORT_OPEN_TABLE_H_
 
@@ -34,12 +37,13 @@ struct OpenTable {
 // entries for each of count keys. REQUIRES: leastBits <= mostBits <= 31.
 uint32_t OpenTableBits(uint64_t count, uint32_t spread, uint32_t leastBits, uint32_t mostBits);
 
+// In 64 bits, so that a 32-bit caller can tell a table too large to have.
 template <typename Key>
-inline size_t OpenTableBytes(uint32_t bits) {
-  return sizeof(OpenEntry<Key>) << bits;
+inline uint64_t OpenTableBytes(uint32_t bits) {
+  return uint64_t{sizeof(OpenEntry<Key>)} << bits;
 }
 
-// Starts table, empty, over entries: OpenTableBytes(bits) bytes, all zero.
+// Starts table, empty, over entries: 2^bits of them, all zero.
 template <typename Key>
 inline void OpenTableStart(OpenTable<Key>* table, OpenEntry<Key>* entries, uint32_t bits) {
   assert(bits <= 31);
@@ -51,7 +55,7 @@ inline void OpenTableStart(OpenTable<Key>* table, OpenEntry<Key>* entries, uint3
 // Forgets every key.
 template <typename Key>
 inline void OpenTableClear(OpenTable<Key>* table) {
-  memset(table->entries, 0, OpenTableBytes<Key>(table->bits));
+  memset(table->entries, 0, static_cast<size_t>(OpenTableBytes<Key>(table->bits)));
   table->count = 0;
 }
 

@@ -68,7 +68,7 @@ int LiveMachineRead(LiveMachine* machine) {
   BuildNameIndex(&machine->names, &machine->index);
   machine->indexBuilt = 1;
   const uint32_t keyBits = KeyBitsFor(&machine->names);
-  void* keys = calloc(1, OpenTableBytes<ProcessKeyValue>(keyBits));
+  void* keys = calloc(size_t{1} << keyBits, sizeof(OpenEntry<ProcessKeyValue>));
   OpenTableStart(&machine->keys, static_cast<OpenEntry<ProcessKeyValue>*>(keys), keyBits);
   if (machine->keys.entries == nullptr ||
       (machine->index.groups == nullptr && !ProcessNameListEmpty(&machine->names))) {

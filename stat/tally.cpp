@@ -111,9 +111,8 @@ int TallyInit(StatTally* tally) {
   // Allocated at their largest but touched only as far as used: a real dump
   // costs the memory of its few rows and ranges.
   tally->owners = static_cast<OwnerRow*>(malloc((kMaxOwners + 3) * sizeof(OwnerRow)));
-  OpenTableStart(&tally->rowOfText,
-                 static_cast<OpenEntry<uint32_t>*>(calloc(1, OpenTableBytes<uint32_t>(kSlotBits))),
-                 kSlotBits);
+  void* rows = calloc(size_t{1} << kSlotBits, sizeof(OpenEntry<uint32_t>));
+  OpenTableStart(&tally->rowOfText, static_cast<OpenEntry<uint32_t>*>(rows), kSlotBits);
   tally->text = static_cast<char*>(malloc(kMaxOwnerText));
   tally->ranges = static_cast<PageRange*>(malloc(kMaxRanges * sizeof(PageRange)));
   if (!tally->owners || !tally->rowOfText.entries || !tally->text || !tally->ranges) return -1;
