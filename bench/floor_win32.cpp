@@ -27,7 +27,7 @@ int Discard(const char*, size_t) { return 0; }
 
 // The service calls of a dump; 0 when each succeeded.
 int QueryLikeADump() {
-  uint32_t requestSize = 0;
+  PfnRequestSize requestSize = 0;
   MemoryRangeInfo* ranges = nullptr;
   PfnRequest* request = nullptr;
   ProcessNameList names;

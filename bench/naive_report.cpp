@@ -28,7 +28,7 @@ void PutField(const char* field, int length) {
 
 }  // namespace
 
-int NaivePrintPfnDatabase(const PfnRequest* request, uint32_t requestSize,
+int NaivePrintPfnDatabase(const PfnRequest* request, PfnRequestSize requestSize,
                           const ProcessNameList* list, const MemoryRangeInfo* ranges) {
   ConsoleWPrintf(L"Address        List         Type       Process      VA \n");
   const PfnEntry* entries = PfnEntries(request);

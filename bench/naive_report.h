@@ -10,7 +10,7 @@
 #include "pfn/pfn.h"
 
 // Same arguments, same console output and same result as PrintPfnDatabase.
-int NaivePrintPfnDatabase(const PfnRequest* request, uint32_t requestSize,
+int NaivePrintPfnDatabase(const PfnRequest* request, PfnRequestSize requestSize,
                           const ProcessNameList* list, const MemoryRangeInfo* ranges);
 
 #endif  // PFNDB_BENCH_NAIVE_REPORT_H_

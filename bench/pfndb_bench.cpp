@@ -176,7 +176,7 @@ bool ParseArguments(int argc, char** argv, Settings* settings) {
 
 // Everything the report needs, fetched the way the program fetches it.
 struct Fetched {
-  uint32_t requestSize = 0;
+  PfnRequestSize requestSize = 0;
   MemoryRangeInfo* ranges = nullptr;
   PfnRequest* request = nullptr;
   ProcessNameList names;

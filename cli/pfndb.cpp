@@ -1,5 +1,7 @@
 #include "cli/pfndb.h"
 
+#include <cstring>
+
 #include "cli/options.h"
 #include "cli/texts.h"
 #include "native/console.h"
@@ -13,8 +15,8 @@ namespace {
 // The dump holds its three results until the end of the run, and releases
 // them on the way out whether or not every step succeeded: a leak checker
 // then sees the same clean exit on every path.
-int DumpPfnDatabase() {
-  uint32_t requestSize = 0;
+int DumpInOneRequest() {
+  PfnRequestSize requestSize = 0;
   MemoryRangeInfo* ranges = nullptr;
   PfnRequest* request = nullptr;
   ProcessNameList names;
@@ -37,6 +39,59 @@ int DumpPfnDatabase() {
   ProcessHeapFree(request);
   return status;
 }
+
+// The 64-bit program's dump: the ranges, the processes, then the pages a
+// slice at a time, each printed before the next is asked, so the tool's
+// own memory stays small on a machine of any size. The output is the one
+// request's on a machine that does not change; a slice the service
+// refuses ends the run as a refused request does, its lines printed so far
+// kept.
+int DumpInSlices() {
+  NativeService* service = ProgramService();
+  PfnRequestSize requestSize = 0;
+  MemoryRangeInfo* ranges = nullptr;
+  ProcessNameList names;
+  ProcessNameListInit(&names);
+  PfnSlices slices;
+  memset(&slices, 0, sizeof(slices));
+
+  int status = -1;
+  if (GetMemoryRanges(service, &requestSize, &ranges) != 0) {
+    ConsoleWPrintf(L"failed to get memory range ...\n");
+  } else if (SetupProcessNameDatabase(service, &names) != 0) {
+    ConsoleWPrintf(L"Setup Process Name Database failed ...\n");
+  } else if (PfnSlicesStart(service, requestSize, ranges, kSlicePages, &slices) != 0) {
+    ConsoleWPrintf(L"SetUp Pfn Database failed ...\n");
+  } else {
+    PfnReport report;
+    bool started = false;
+    const PfnEntry* entries;
+    uint32_t count;
+    for (;;) {
+      const int got = PfnSlicesNext(service, &slices, &entries, &count);
+      if (got < 0) {
+        ConsoleWPrintf(L"SetUp Pfn Database failed ...\n");
+        break;
+      }
+      // The header once the first slice has come back, as the one request
+      // prints it only once that was filled.
+      if (!started) PfnReportStart(&names, &report);
+      started = true;
+      if (got == 0) {
+        status = 0;
+        break;
+      }
+      PfnReportLines(&report, entries, entries + count);
+    }
+    if (started) PfnReportEnd(&report);
+  }
+  PfnSlicesEnd(&slices);
+  ProcessNameListRelease(&names);
+  RuntimeFree(ranges);
+  return status;
+}
+
+int DumpPfnDatabase() { return Format::kBits == 64 ? DumpInSlices() : DumpInOneRequest(); }
 
 }  // namespace
 

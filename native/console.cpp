@@ -47,9 +47,9 @@ inline void PutChar(wchar_t c) {
   PutText(value <= 0xFF ? static_cast<char>(value) : '?');
 }
 
-void PutHex(unsigned value, bool upper) {
+void PutHex(unsigned long long value, bool upper) {
   const char* table = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  char digits[8];
+  char digits[16];
   int count = 0;
   do {
     digits[count++] = table[value & 0xF];
@@ -68,7 +68,8 @@ void PutString(const CharT* text, int precision) {
 }
 
 // The conversions the program's messages use, and no more: %s with an
-// optional precision, %x and %X of an unsigned int.
+// optional precision, %x and %X of an unsigned int, %llx and %llX of an
+// unsigned long long.
 template <typename CharT>
 void Format(const CharT* format, va_list* args) {
   for (const CharT* p = format; *p != 0; ++p) {
@@ -87,6 +88,9 @@ void Format(const CharT* format, va_list* args) {
       PutString(va_arg(*args, const CharT*), precision);
     } else if ((*p == 'x' || *p == 'X') && precision < 0) {
       PutHex(va_arg(*args, unsigned), *p == 'X');
+    } else if (*p == 'l' && p[1] == 'l' && (p[2] == 'x' || p[2] == 'X') && precision < 0) {
+      p += 2;
+      PutHex(va_arg(*args, unsigned long long), *p == 'X');
     } else {
       // Not a conversion this program uses: show it as written.
       for (const CharT* q = start; q <= p && *q != 0; ++q) PutChar(*q);

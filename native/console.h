@@ -7,8 +7,8 @@
 #include <cstddef>
 
 // printf-like output for the program's messages; formats understand only %s
-// (a string of the format's own character type, with an optional precision)
-// and %x and %X (an unsigned int). Anything else is printed as written. Each
+// (a string of the format's own character type, with an optional precision),
+// %x and %X (an unsigned int), and %llx and %llX (an unsigned long long). Anything else is printed as written. Each
 // "\n", of the format or of a string printed, is put as kLineEnd
 // (native/line_end.h).
 void ConsoleWPrintf(const wchar_t* format, ...);

@@ -37,11 +37,12 @@ TEST(Console, PrecisionBoundsStringsOtherConversionsShowAsWritten) {
   ConsolePrintf("[%.12s]", "in\0it");
   ConsoleWPrintf(L"[%.15s ]", L"Modified page list ");
   ConsolePrintf("[%X][%x][%x]", 0x2c0u, 0xC0000023u, 0u);
+  ConsolePrintf("[%llX][%llx][%lx]", 0xFFFFA00000001040ull, 0x1ull);
   // Conversions the program does not use take no argument.
   ConsolePrintf("[%d][%5s][%.3x][%%]%", "ignored");
   EXPECT_EQ(capture.Take(),
             "[SearchIndexe][explorer.exe][in][Modified page l ]"
-            "[2C0][c0000023][0][%d][%5s][%.3x][%%]%");
+            "[2C0][c0000023][0][FFFFA00000001040][1][%lx][%d][%5s][%.3x][%%]%");
 }
 
 TEST(Console, LargeOutputKeepsItsOrderAcrossTheBuffer) {

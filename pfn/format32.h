@@ -19,6 +19,8 @@ struct Format32 {
   // The owner key of a process-private page, and what a process record
   // carries to match it.
   typedef uint32_t Key;
+  // The request's byte size; it must fit the envelope's 32-bit length.
+  typedef uint32_t RequestSize;
 
   // Class-0 answer: 44 bytes; the highest physical page number at 20.
   static const uint32_t kBasicInformationBytes = 44;

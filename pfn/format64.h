@@ -19,6 +19,9 @@ struct Format64 {
   // the owning process's kernel address (before). The two never meet:
   // process ids stay below 2^32, kernel addresses have bit 47 set.
   typedef uint64_t Key;
+  // The byte size the whole request would take: past 4 GiB (a machine of
+  // 680 GiB or more) it cannot be asked in one piece, only in slices.
+  typedef uint64_t RequestSize;
 
   // Class-0 answer: 64 bytes (44 is refused); the highest physical page
   // number is still the 32-bit value at 20.

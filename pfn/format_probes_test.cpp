@@ -21,7 +21,7 @@ bool OfThisFormat(StandinWindows windows) {
 }
 
 struct Steps {
-  uint32_t requestSize = 0;
+  PfnRequestSize requestSize = 0;
   MemoryRangeInfo* ranges = nullptr;
   PfnRequest* request = nullptr;
   ProcessNameList names;
@@ -152,5 +152,82 @@ TEST(FormatProbes, NoKnownLayoutEndsTheStepWithOneMessage) {
     EXPECT_EQ(HeapLiveBlocks(), blocks) << windows;
   }
   StandinSetFaults(machine, 0);
+  StandinDestroyMachine(machine);
+}
+
+// The stand-in, refusing every page-frame request after the first
+// g_slicesAnswered.
+int g_slicesAnswered;
+QueryStatus PFNDB_NTAPI RefusingLaterSlices(uint32_t infoClass, void* buffer, uint32_t length,
+                                            uint32_t* returnLength) {
+  if (infoClass == kSystemSuperfetchInformation &&
+      static_cast<SuperfetchInformation*>(buffer)->subClass == kSuperfetchPfnQuery &&
+      g_slicesAnswered-- <= 0)
+    return static_cast<QueryStatus>(0xC0000022u);
+  return StandinNtQuerySystemInformation(infoClass, buffer, length, returnLength);
+}
+
+// The report of a request asked in slices of any size is that of the one
+// request: boundaries inside a range, at a range's end (158, 243, 246) and
+// at the last page (300); one slice larger than the machine.
+TEST(FormatProbes, SlicesOfAnySizePrintTheOneRequest) {
+  StandinMachine* machine = StandinCreateMachine(300, 4);
+  for (StandinWindows windows : kGenerations) {
+    if (!OfThisFormat(windows)) continue;
+    StandinSetWindows(machine, windows);
+    std::string whole;
+    Steps steps;
+    {
+      ConsoleCapture capture;
+      RunSteps(machine, &steps);
+      ASSERT_EQ(steps.result[2], 0);
+      capture.Take();
+      EXPECT_EQ(PrintPfnDatabase(steps.request, steps.requestSize, &steps.names, steps.ranges), 0);
+      whole = capture.Take();
+    }
+    StandinSelectMachine(machine);
+    for (uint32_t pages = 1; pages <= 301; ++pages) {
+      NativeService service = {StandinNtQuerySystemInformation, &kConsoleMessages, nullptr, 0};
+      ConsoleCapture capture;
+      PfnSlices slices;
+      ASSERT_EQ(PfnSlicesStart(&service, steps.requestSize, steps.ranges, pages, &slices), 0);
+      PfnReport report;
+      PfnReportStart(&steps.names, &report);
+      const PfnEntry* entries;
+      uint32_t count;
+      int got;
+      size_t asked = 0;
+      while ((got = PfnSlicesNext(&service, &slices, &entries, &count)) == 1) {
+        ++asked;
+        EXPECT_LE(count, pages);
+        PfnReportLines(&report, entries, entries + count);
+      }
+      EXPECT_EQ(got, 0);
+      EXPECT_EQ(PfnSlicesNext(&service, &slices, &entries, &count), 0);
+      PfnReportEnd(&report);
+      PfnSlicesEnd(&slices);
+      EXPECT_EQ(asked, (300 + pages - 1) / pages) << windows << " " << pages;
+      ASSERT_EQ(capture.Take(), whole) << windows << " " << pages;
+    }
+    // A slice refused after the first: the request's failure lines, and
+    // every later call fails alike.
+    NativeService refusing = {RefusingLaterSlices, &kConsoleMessages, nullptr, 0};
+    g_slicesAnswered = 100;
+    ConsoleCapture capture;
+    PfnSlices slices;
+    ASSERT_EQ(PfnSlicesStart(&refusing, steps.requestSize, steps.ranges, 100, &slices), 0);
+    const PfnEntry* entries;
+    uint32_t count;
+    EXPECT_EQ(PfnSlicesNext(&refusing, &slices, &entries, &count), 1);
+    g_slicesAnswered = 0;
+    EXPECT_EQ(PfnSlicesNext(&refusing, &slices, &entries, &count), -1);
+    EXPECT_EQ(PfnSlicesNext(&refusing, &slices, &entries, &count), -1);
+    EXPECT_EQ(capture.Take(),
+              "NativeQuerySuperFecthInformation failed c0000022\n"
+              "NativeQuerySuperFecthInformation get pfn database failed\n");
+    EXPECT_EQ(refusing.lastStatus, static_cast<QueryStatus>(0xC0000022u));
+    PfnSlicesEnd(&slices);
+    StandinSelectMachine(nullptr);
+  }
   StandinDestroyMachine(machine);
 }

@@ -8,11 +8,11 @@
 namespace {
 
 // One header plus an entry for each page 0 .. highestPage. Returns false
-// when that does not fit in the envelope's 32-bit length.
-bool RequestSizeFor(uint32_t highestPage, uint32_t* requestSize) {
+// when that does not fit in the format's request size.
+bool RequestSizeFor(uint32_t highestPage, PfnRequestSize* requestSize) {
   uint64_t size = sizeof(PfnRequest) + (uint64_t{highestPage} + 1) * sizeof(PfnEntry);
-  if (size > UINT32_MAX) return false;
-  *requestSize = static_cast<uint32_t>(size);
+  if (size > static_cast<PfnRequestSize>(~PfnRequestSize{0})) return false;
+  *requestSize = static_cast<PfnRequestSize>(size);
   return true;
 }
 
@@ -75,7 +75,7 @@ MemoryRangeInfo* FetchVersion2(NativeService* service, uint32_t least, QueryStat
 
 }  // namespace
 
-int GetMemoryRanges(NativeService* service, uint32_t* requestSize, MemoryRangeInfo** ranges) {
+int GetMemoryRanges(NativeService* service, PfnRequestSize* requestSize, MemoryRangeInfo** ranges) {
   const MessageSink& say = *service->messages;
   // The class-0 answer, aligned for the 32-bit read at 20.
   uint32_t basic[Format::kBasicInformationBytes / sizeof(uint32_t)];
@@ -146,7 +146,7 @@ int GetMemoryRanges(NativeService* service, uint32_t* requestSize, MemoryRangeIn
     if (info->rangeCount > room) info->rangeCount = static_cast<int32_t>(room);
   }
 
-  uint32_t size;
+  PfnRequestSize size;
   if (!RequestSizeFor(highestPage, &size)) {
     RuntimeFree(info);
     return -1;

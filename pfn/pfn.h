@@ -70,15 +70,19 @@ inline const PfnEntry* PfnEntries(const PfnRequest* request) {
   return PfnEntries(const_cast<PfnRequest*>(request));
 }
 
+// A request's byte size: a header and an entry for each page from 0 to the
+// highest.
+typedef Format::RequestSize PfnRequestSize;
+
 // Entries a request of requestSize bytes has room for.
-inline uint32_t PfnRequestCapacity(uint32_t requestSize) {
+inline uint64_t PfnRequestCapacity(PfnRequestSize requestSize) {
   return requestSize < sizeof(PfnRequest) ? 0
                                           : (requestSize - sizeof(PfnRequest)) / sizeof(PfnEntry);
 }
 
 // Entries the walk writes into (and the report reads from) a request of
 // requestSize bytes: one per page, but never beyond the request's room.
-uint32_t PfnRequestEntriesFor(const MemoryRangeInfo* ranges, uint32_t requestSize);
+uint64_t PfnRequestEntriesFor(const MemoryRangeInfo* ranges, PfnRequestSize requestSize);
 
 // ---- Private sources (sub-class 8) ----
 
@@ -155,7 +159,7 @@ void ProcessNameListRelease(ProcessNameList* list);
 // out as version 1 whatever version answered; its range count never
 // promises more ranges than the block holds. On -1 (after printing why)
 // nothing is handed out.
-int GetMemoryRanges(NativeService* service, uint32_t* requestSize, MemoryRangeInfo** ranges);
+int GetMemoryRanges(NativeService* service, PfnRequestSize* requestSize, MemoryRangeInfo** ranges);
 
 // Builds a request of requestSize bytes naming every page of the walk over
 // ranges, and has the service fill it, finding where this system wants the
@@ -163,11 +167,59 @@ int GetMemoryRanges(NativeService* service, uint32_t* requestSize, MemoryRangeIn
 // handed out. On 0, *request is a process-heap block the caller releases
 // with ProcessHeapFree, its entries after PfnRequest's header; on failure
 // (after printing why) it is null.
-int SetUpPfnDatabase(NativeService* service, uint32_t requestSize, const MemoryRangeInfo* ranges,
-                     PfnRequest** request);
+int SetUpPfnDatabase(NativeService* service, PfnRequestSize requestSize,
+                     const MemoryRangeInfo* ranges, PfnRequest** request);
 // What SetUpPfnDatabase returns, instead of -1, when the service answered
 // but no layout it knows brought the page numbers back.
 const int kPfnLayoutUnknown = -2;
+
+// ---- The request in slices ----
+// A request of a whole machine holds 16 or 24 bytes a page: hundreds of
+// megabytes on a large machine, private pages of the tool's own that push
+// the machine's off its lists, and on the largest machines more than one
+// request can name. The 64-bit programs, and pfnstat --live in either
+// format, ask for the same pages a slice at a time instead, in one buffer.
+
+// Pages a slice asks about (the request's header and 1.5 MiB of entries in
+// the 64-bit format): past that, a larger slice gained nothing measurable
+// (bench/slices_bench.sh).
+const uint32_t kSlicePages = 65536;
+
+// Where a walk stands: the next page to name and what is left of its run
+// and of all the pages to name.
+struct PageCursor {
+  RangeWalk walk;
+  PageNumber page;
+  uint64_t run;
+  uint64_t left;
+};
+
+// The state of a walk in slices; its fields are the slicer's own.
+struct PfnSlices {
+  PageCursor cursor;
+  unsigned char* block;  // process heap: one slice's request
+  uint32_t slicePages;
+  uint32_t layout;
+  bool layoutKnown;
+  int failed;  // what every call returns once a slice failed
+};
+
+// Starts slices of slicePages pages (kSlicePages but in tests; at least 1)
+// over the pages a request of requestSize bytes would name, the walk over
+// ranges, which must outlive them. Returns 0, or -1 (after printing "Memory
+// allocation failed from heap") when the slice's buffer cannot be had.
+// Release with PfnSlicesEnd either way.
+int PfnSlicesStart(NativeService* service, PfnRequestSize requestSize,
+                   const MemoryRangeInfo* ranges, uint32_t slicePages, PfnSlices* slices);
+
+// Asks the service for the next slice, finding the layout on the first one
+// as SetUpPfnDatabase does, and checking every slice's page numbers. Returns
+// 1 with *entries[0 .. *count) (valid until the next call), 0 when every
+// page has been asked, or, after printing why as SetUpPfnDatabase does, -1
+// or kPfnLayoutUnknown; every later call then fails the same way.
+int PfnSlicesNext(NativeService* service, PfnSlices* slices, const PfnEntry** entries,
+                  uint32_t* count);
+void PfnSlicesEnd(PfnSlices* slices);
 
 // Empties list, then appends a record per process the service reports (two
 // for a process that two keys name), printing two lines for each process.
@@ -184,10 +236,10 @@ int MakeProcessNameRecord(const MessageSink* messages, const PrivateSource* sour
                           ProcessNameRecord** record);
 
 // The same steps through the program's own service (ProgramService()).
-inline int GetMemoryRanges(uint32_t* requestSize, MemoryRangeInfo** ranges) {
+inline int GetMemoryRanges(PfnRequestSize* requestSize, MemoryRangeInfo** ranges) {
   return GetMemoryRanges(ProgramService(), requestSize, ranges);
 }
-inline int SetUpPfnDatabase(uint32_t requestSize, const MemoryRangeInfo* ranges,
+inline int SetUpPfnDatabase(PfnRequestSize requestSize, const MemoryRangeInfo* ranges,
                             PfnRequest** request) {
   return SetUpPfnDatabase(ProgramService(), requestSize, ranges, request);
 }

@@ -35,20 +35,6 @@ void ProcessNameListRelease(ProcessNameList* list) {
 
 namespace {
 
-// The hex digits of value, without leading zeros, as "%x" or "%X" print an
-// unsigned int; a 64-bit value keeps its high digits.
-void Hex(uint64_t value, bool upper, char (&out)[17]) {
-  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  char reversed[16];
-  size_t n = 0;
-  do {
-    reversed[n++] = digits[value & 0xF];
-    value >>= 4;
-  } while (value != 0);
-  for (size_t i = 0; i < n; ++i) out[i] = reversed[n - 1 - i];
-  out[n] = '\0';
-}
-
 uint64_t ReadField(const unsigned char* record, SourceField field) {
   uint64_t value = 0;
   memcpy(&value, record + field.offset, field.width);  // little-endian
@@ -85,12 +71,10 @@ int MakeProcessNameRecord(const MessageSink* messages, const PrivateSource* sour
   memcpy(made->imageName, source->imageName, kImageNameBytes);
   made->links.next = &made->links;
   made->links.previous = &made->links;
-  char id[17], size[17];
-  Hex(source->shownId, true, id);
-  Hex(source->size, false, size);
-  messages->narrow("Client ID %s ", id);
+  // 64-bit fields print whole; a 32-bit one prints as "%X" would.
+  messages->narrow("Client ID %llX ", static_cast<unsigned long long>(source->shownId));
   messages->narrow("Name: %.12s \n", made->imageName);
-  messages->narrow("size %s\n", size);
+  messages->narrow("size %llx\n", static_cast<unsigned long long>(source->size));
   *record = made;
   return 0;
 }

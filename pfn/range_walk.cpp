@@ -28,8 +28,8 @@ uint64_t RangeWalkPageCount(const MemoryRangeInfo* info) {
   return total;
 }
 
-uint32_t PfnRequestEntriesFor(const MemoryRangeInfo* ranges, uint32_t requestSize) {
-  uint64_t pages = RangeWalkPageCount(ranges);
-  uint32_t capacity = PfnRequestCapacity(requestSize);
-  return pages < capacity ? static_cast<uint32_t>(pages) : capacity;
+uint64_t PfnRequestEntriesFor(const MemoryRangeInfo* ranges, PfnRequestSize requestSize) {
+  const uint64_t pages = RangeWalkPageCount(ranges);
+  const uint64_t capacity = PfnRequestCapacity(requestSize);
+  return pages < capacity ? pages : capacity;
 }

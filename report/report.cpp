@@ -668,25 +668,41 @@ void ForcePlainReportDigits(bool plain) { g_plainDigitsForced = plain; }
 
 bool ReportUsesSse2Digits() { return g_processorHasSse2 && !g_plainDigitsForced; }
 
-int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const ProcessNameList* list,
-                     const MemoryRangeInfo* ranges) {
-  ConsoleWPrintf(L"Address        List         Type       Process      VA \n");
+namespace {
 
-  // The texts never change: built on the first report only.
+// The texts never change: built on the first report only.
+const ListUseTexts& ListUse() {
   static ListUseTexts listUse;
   static bool listUseBuilt = false;
   if (!listUseBuilt) {
     BuildListUseTexts(&listUse);
     listUseBuilt = true;
   }
-  NameIndex names;
-  BuildIndex(list, &names);
-  const PfnEntry* const first = PfnEntries(request);
-  const PfnEntry* const last = first + PfnRequestEntriesFor(ranges, requestSize);
+  return listUse;
+}
+
+}  // namespace
+
+void PfnReportStart(const ProcessNameList* list, PfnReport* report) {
+  ConsoleWPrintf(L"Address        List         Type       Process      VA \n");
+  BuildIndex(list, &report->names);
+}
+
+void PfnReportLines(PfnReport* report, const PfnEntry* first, const PfnEntry* last) {
   if (ReportUsesSse2Digits())
-    PutLinesSse2(listUse, names, first, last);
+    PutLinesSse2(ListUse(), report->names, first, last);
   else
-    PutLinesPlain(listUse, names, first, last);
-  ReleaseIndex(&names);
+    PutLinesPlain(ListUse(), report->names, first, last);
+}
+
+void PfnReportEnd(PfnReport* report) { ReleaseIndex(&report->names); }
+
+int PrintPfnDatabase(const PfnRequest* request, PfnRequestSize requestSize,
+                     const ProcessNameList* list, const MemoryRangeInfo* ranges) {
+  PfnReport report;
+  PfnReportStart(list, &report);
+  const PfnEntry* const first = PfnEntries(request);
+  PfnReportLines(&report, first, first + PfnRequestEntriesFor(ranges, requestSize));
+  PfnReportEnd(&report);
   return 0;
 }

@@ -72,8 +72,19 @@ int FindNames(const NameIndex& index, ProcessKeyValue key, const char** names, u
 // Prints the header and one line for each entry the walk over ranges wrote
 // into request (a block of requestSize bytes), naming the processes of list
 // whose key matches each process-private page. Returns 0.
-int PrintPfnDatabase(const PfnRequest* request, uint32_t requestSize, const ProcessNameList* list,
-                     const MemoryRangeInfo* ranges);
+int PrintPfnDatabase(const PfnRequest* request, PfnRequestSize requestSize,
+                     const ProcessNameList* list, const MemoryRangeInfo* ranges);
+
+// The report in pieces, for a request asked in slices: the header and the
+// name index first, then the lines of each run of entries in turn, then
+// the index released (before the list). The lines come out as
+// PrintPfnDatabase prints them for all the entries at once.
+struct PfnReport {
+  NameIndex names;
+};
+void PfnReportStart(const ProcessNameList* list, PfnReport* report);
+void PfnReportLines(PfnReport* report, const PfnEntry* first, const PfnEntry* last);
+void PfnReportEnd(PfnReport* report);
 
 // Whether the report makes its digits with SSE2: the processor's answer, as
 // read when the program started, unless a test forced the plain digits.

@@ -40,7 +40,9 @@ struct StandinMachine {
   // processes whose private pages grow by then.
   bool later = false;
   uint32_t leakers[2] = {0, 0};
-  StandinWindows windows = kStandinWindows7;
+  StandinWindows windows = kStandinWindowsEither;
+  // What an either-machine answers as, once a program's first query told.
+  mutable StandinWindows answering = kStandinWindows7;
   uint32_t faults = 0;  // StandinFault bits
 };
 
@@ -238,7 +240,9 @@ struct Generation {
   bool pointerIsId;  // 24H2 puts the process id in the pointer field too
 };
 
-const Generation& GenerationOf(StandinWindows windows) {
+const Generation& GenerationOf(const StandinMachine& machine) {
+  const StandinWindows windows =
+      machine.windows == kStandinWindowsEither ? machine.answering : machine.windows;
   static const Generation kGenerations[] = {
       {32, true, false, 96, 3, 0, false},    // 7
       {32, true, true, 104, 8, 1, false},    // 10, 32-bit
@@ -268,7 +272,10 @@ uint64_t PageKey(const Generation& generation, uint32_t owner) {
 
 QueryStatus AnswerBasic(const StandinMachine& machine, void* buffer, uint32_t bufferLength,
                         uint32_t* returnLength) {
-  const Generation& generation = GenerationOf(machine.windows);
+  if (machine.windows == kStandinWindowsEither)
+    machine.answering = bufferLength == Format64::kBasicInformationBytes ? kStandinWindows1909x64
+                                                                         : kStandinWindows7;
+  const Generation& generation = GenerationOf(machine);
   const uint32_t bytes =
       generation.bits == 32 ? Format32::kBasicInformationBytes : Format64::kBasicInformationBytes;
   if (bufferLength != bytes) return kStatusInfoLengthMismatch;
@@ -304,7 +311,7 @@ QueryStatus AnswerBasic(const StandinMachine& machine, void* buffer, uint32_t bu
 
 QueryStatus AnswerRanges(const StandinMachine& machine, SuperfetchInformation* envelope,
                          uint32_t* returnLength) {
-  const Generation& generation = GenerationOf(machine.windows);
+  const Generation& generation = GenerationOf(machine);
   const uint32_t rangeBytes = generation.bits == 32 ? 8 : 16;
   unsigned char* data = static_cast<unsigned char*>(envelope->data);
   // A probe without a buffer learns the size of the version the system
@@ -353,7 +360,7 @@ uint64_t VirtualAddress64(uint32_t address) {
 
 QueryStatus AnswerPfn(const StandinMachine& machine, SuperfetchInformation* envelope,
                       uint32_t* returnLength) {
-  const Generation& generation = GenerationOf(machine.windows);
+  const Generation& generation = GenerationOf(machine);
   unsigned char* data = static_cast<unsigned char*>(envelope->data);
   uint32_t offset = generation.entryOffset;
   // A system whose entries lie where no layout pfndb knows puts them, and
@@ -394,7 +401,7 @@ QueryStatus AnswerPfn(const StandinMachine& machine, SuperfetchInformation* enve
 
 QueryStatus AnswerPrivateSources(const StandinMachine& machine, SuperfetchInformation* envelope,
                                  uint32_t* returnLength) {
-  const Generation& generation = GenerationOf(machine.windows);
+  const Generation& generation = GenerationOf(machine);
   // Header and record sizes of the version the system takes.
   uint32_t header = 8, record = 48;
   if (generation.bits == 32 && generation.sourceVersion == 8) header = 12, record = 64;
@@ -546,7 +553,7 @@ const uint64_t kMostProcesses = 65536;
 }  // namespace
 
 int StandinWindowsFromName(const char* name, StandinWindows* windows) {
-  static const char* const kNames[] = {"7", "10", "x64-7", "x64-1909", "x64-24h2"};
+  static const char* const kNames[] = {"7", "10", "x64-7", "x64-1909", "x64-24h2", "either"};
   for (size_t i = 0; i < sizeof(kNames) / sizeof(kNames[0]); ++i) {
     if (strcmp(name, kNames[i]) == 0) {
       *windows = static_cast<StandinWindows>(i);
@@ -566,10 +573,10 @@ int StandinMachineFromSettings(const char* pages, const char* processes, const c
                                const char* owners, const char* windowsName,
                                const StandinMachine** machine, std::string* reason) {
   *machine = nullptr;
-  StandinWindows windows = kStandinWindows7;
+  StandinWindows windows = kStandinWindowsEither;
   if (windowsName != nullptr && StandinWindowsFromName(windowsName, &windows) != 0) {
     *reason = std::string("PFNDB_STANDIN_WINDOWS=") + windowsName +
-              " is not 7, 10, x64-7, x64-1909 or x64-24h2";
+              " is not 7, 10, x64-7, x64-1909, x64-24h2 or either";
     return -1;
   }
   uint64_t pageCount = DefaultPageCount();
@@ -598,7 +605,7 @@ int StandinMachineFromSettings(const char* pages, const char* processes, const c
     }
   }
   if (pages == nullptr && processes == nullptr && laterFlag == 0 && !even &&
-      windows == kStandinWindows7) {
+      windows == kStandinWindowsEither) {
     *machine = StandinDefaultMachine();
     return 0;
   }

@@ -23,13 +23,16 @@ struct StandinMachine;
 //   x64-24h2  version 1 ranges refused, version 8, keys and the records'
 //             pointer fields are process ids
 // A 32-bit system answers a 64-bit program's 64-byte class-0 query with
-// 0xC0000004, and a 64-bit one a 32-bit program's 44-byte one.
+// 0xC0000004, and a 64-bit one a 32-bit program's 44-byte one. A machine
+// is made answering as whichever the first class-0 query asks for: 7 to a
+// 32-bit program, x64-1909 to a 64-bit one (kStandinWindowsEither).
 enum StandinWindows {
   kStandinWindows7,
   kStandinWindows10,
   kStandinWindows7x64,
   kStandinWindows1909x64,
   kStandinWindows24H2x64,
+  kStandinWindowsEither,
 };
 
 // Ways a machine can answer as no known Windows does, for the tests of
@@ -45,8 +48,8 @@ enum StandinFault {
   kStandinFaultRangesBeyond = 8,
 };
 
-// The generation named name ("7", "10", "x64-7", "x64-1909", "x64-24h2")
-// in *windows; -1 for any other name.
+// The generation named name ("7", "10", "x64-7", "x64-1909", "x64-24h2",
+// "either") in *windows; -1 for any other name.
 int StandinWindowsFromName(const char* name, StandinWindows* windows);
 void StandinSetWindows(StandinMachine* machine, StandinWindows windows);
 void StandinSetFaults(StandinMachine* machine, uint32_t faults);
@@ -83,7 +86,7 @@ int StandinMachineFromSettings(const char* pages, const char* processes, const c
                                const char* owners, const StandinMachine** machine,
                                std::string* reason);
 // The same, with the Windows PFNDB_STANDIN_WINDOWS names (StandinWindows;
-// null: 7).
+// null: either).
 int StandinMachineFromSettings(const char* pages, const char* processes, const char* later,
                                const char* owners, const char* windows,
                                const StandinMachine** machine, std::string* reason);

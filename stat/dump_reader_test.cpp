@@ -126,7 +126,8 @@ TEST(DumpReader, TakesTheTableInAnyPiecesWithEitherLineEnd) {
 
 // Lines of every length from 54 to 113 bytes, with either line end: most are
 // found in one sweep of the bytes after their start, the longest and the last
-// few of the buffer line by line, and a short line stops the table.
+// few of the buffer line by line, and a bad line the sweep finds stops the
+// table.
 TEST(DumpReader, TakesLinesOfEveryLengthWhereTheyLie) {
   for (const std::string end : {"\n", "\r\n"}) {
     std::string text = kHeader;
@@ -144,7 +145,8 @@ TEST(DumpReader, TakesLinesOfEveryLengthWhereTheyLie) {
     EXPECT_EQ(all.last, 0);
     EXPECT_EQ(all.addresses, expected.addresses);
     EXPECT_EQ(all.owners, expected.owners);
-    const Outcome stopped = ReadAll(text + "x" + end + text.substr(kHeader.size()), 0);
+    const std::string bad = kLine1.substr(0, 40) + "x" + kLine1.substr(41);
+    const Outcome stopped = ReadAll(text + bad + end + text.substr(kHeader.size()), 0);
     EXPECT_EQ(stopped.error, kDumpNotPageLine);
     EXPECT_EQ(stopped.errorLine, 92u);
     EXPECT_EQ(stopped.owners, expected.owners);
@@ -164,16 +166,22 @@ TEST(DumpReader, SaysWhatIsWrongAndWhere) {
   EXPECT_EQ(bad.error, kDumpNotPageLine);
   EXPECT_EQ(bad.errorLine, 6u);
 
-  // No header, a header cut short or one with more after it.
+  // No header, a header cut short or one with more after it, the start of
+  // one or a blank line.
   for (const std::string& text :
        {kPreamble + kLine1 + "\n", std::string(), kPreamble + std::string(kDumpHeader),
-        kHeader.substr(1), std::string(kDumpHeader) + "x\n" + kLine1 + "\n"}) {
+        kHeader.substr(1), std::string(kDumpHeader) + "x\n" + kLine1 + "\n",
+        kHeader.substr(0, 20) + "\n" + kLine1 + "\n", "\r\n" + kLine1 + "\n"}) {
     Outcome none = ReadAll(text, 0);
     EXPECT_EQ(none.last, -1);
     EXPECT_EQ(none.error, kDumpNoTable);
   }
-  Outcome failed = ReadAll(kHeader + kLine1 + "\n", 5, 1);
-  EXPECT_EQ(failed.error, kDumpReadFailed);
+  // A read that fails, in the table or before it, ends neither.
+  for (const std::string& text : {kHeader + kLine1 + "\n", kPreamble}) {
+    Outcome failed = ReadAll(text, 5, 1);
+    EXPECT_EQ(failed.last, -1);
+    EXPECT_EQ(failed.error, kDumpReadFailed);
+  }
 }
 
 TEST(DumpReader, PassesOverLongLinesBeforeTheTableOnly) {

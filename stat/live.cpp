@@ -5,6 +5,7 @@
 
 #include "native/console.h"
 #include "native/heap.h"
+#include "native/line_end.h"
 #include "native/native_query.h"
 #include "stat/feed.h"
 
@@ -34,29 +35,30 @@ int AskTheService(LiveMachine* machine) {
     machine->failed = init == kNoAdjustPrivilegeEntry ? kLiveNoAdjustPrivilege : kLiveNoQuery;
     return -1;
   }
-  NativeService service = {g_NtQuerySystemInformation, &kNoMessages,
-                           TraceRequested() ? TraceToStandardError : nullptr, 0};
-  if (GetMemoryRanges(&service, &machine->requestSize, &machine->ranges) != 0) {
-    return Fail(machine, service, kLiveRanges, failedBefore);
+  machine->service = {g_NtQuerySystemInformation, &kNoMessages,
+                      TraceRequested() ? TraceToStandardError : nullptr, 0};
+  NativeService* service = &machine->service;
+  if (GetMemoryRanges(service, &machine->requestSize, &machine->ranges) != 0) {
+    return Fail(machine, *service, kLiveRanges, failedBefore);
   }
-  const int request =
-      SetUpPfnDatabase(&service, machine->requestSize, machine->ranges, &machine->request);
-  if (request != 0) {
-    return Fail(machine, service, request == kPfnLayoutUnknown ? kLiveLayout : kLivePfnQuery,
-                failedBefore);
+  if (SetupProcessNameDatabase(service, &machine->names) != 0) {
+    return Fail(machine, *service, kLiveProcesses, failedBefore);
   }
-  if (SetupProcessNameDatabase(&service, &machine->names) != 0) {
-    return Fail(machine, service, kLiveProcesses, failedBefore);
+  if (PfnSlicesStart(service, machine->requestSize, machine->ranges, kSlicePages,
+                     &machine->slices) != 0) {
+    return Fail(machine, *service, kLivePfnQuery, failedBefore);
   }
   return 0;
 }
 
-// The key table's room: four entries a record, at least 2^kLeastKeyBits.
-uint32_t KeyBitsFor(const ProcessNameList* list) {
+uint64_t RecordsIn(const ProcessNameList* list) {
   uint64_t records = 0;
   for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) ++records;
-  return OpenTableBits(records, 4, kLeastKeyBits, 30);
+  return records;
 }
+
+// The key table's room: four entries a record, at least 2^kLeastKeyBits.
+uint32_t KeyBitsFor(uint64_t records) { return OpenTableBits(records, 4, kLeastKeyBits, 30); }
 
 }  // namespace
 
@@ -67,16 +69,22 @@ int LiveMachineRead(LiveMachine* machine) {
 
   BuildNameIndex(&machine->names, &machine->index);
   machine->indexBuilt = 1;
-  const uint32_t keyBits = KeyBitsFor(&machine->names);
+  const uint64_t records = RecordsIn(&machine->names);
+  const uint32_t keyBits = KeyBitsFor(records);
   void* keys = calloc(size_t{1} << keyBits, sizeof(OpenEntry<ProcessKeyValue>));
   OpenTableStart(&machine->keys, static_cast<OpenEntry<ProcessKeyValue>*>(keys), keyBits);
-  if (machine->keys.entries == nullptr ||
-      (machine->index.groups == nullptr && !ProcessNameListEmpty(&machine->names))) {
+  // Without the index the names are found as the report then finds them,
+  // in the list, into room for every record's name under one key and the
+  // 16 bytes the tally reads: far less than the index wanted.
+  const int searchList = machine->index.groups == nullptr && records != 0;
+  const uint64_t namesRoom = records * (kImageNameBytes * kLineEndLength + 2) + 16;
+  if (searchList && namesRoom <= UINT32_MAX) {
+    machine->listNames = static_cast<char*>(malloc(static_cast<size_t>(namesRoom)));
+  }
+  if (machine->keys.entries == nullptr || (searchList && machine->listNames == nullptr)) {
     machine->failed = kLiveNoMemory;
     return -1;
   }
-  machine->next = PfnEntries(machine->request);
-  machine->last = machine->next + PfnRequestEntriesFor(machine->ranges, machine->requestSize);
   return 0;
 }
 
@@ -85,14 +93,34 @@ void LiveMachineFree(LiveMachine* machine) {
   machine->indexBuilt = 0;
   ProcessNameListRelease(&machine->names);
   RuntimeFree(machine->ranges);
-  ProcessHeapFree(machine->request);
+  PfnSlicesEnd(&machine->slices);
   free(machine->keys.entries);
+  free(machine->listNames);
+  machine->listNames = nullptr;
   machine->ranges = nullptr;
-  machine->request = nullptr;
   machine->keys.entries = nullptr;
 }
 
 namespace {
+
+// The names the report prints for key when it searches the list, " a  b ",
+// at out. Returns 1 with their length, or 0 when no record has the key.
+int ListNames(const ProcessNameList& list, decltype(ProcessNameRecord::key) key, char* out,
+              uint32_t* length) {
+  uint32_t n = 0;
+  for (const ProcessNameLinks* l = list.head.next; l != &list.head; l = l->next) {
+    const ProcessNameRecord* record = ProcessNameRecordOf(l);
+    if (record->key != key) continue;
+    out[n++] = ' ';
+    for (size_t i = 0; i < kImageNameBytes && record->imageName[i] != '\0'; ++i) {
+      if (record->imageName[i] == '\n' && kLineEndLength == 2) out[n++] = kLineEnd[0];
+      out[n++] = record->imageName[i];
+    }
+    out[n++] = ' ';
+  }
+  *length = n;
+  return n != 0;
+}
 
 // The row of key's owner: found in the key table, or made from the names
 // the report prints for it (or "(none)") the first time the key comes.
@@ -102,10 +130,14 @@ uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, ProcessKeyValue key) {
   const char* names = nullptr;
   uint32_t length = 0;
   // " a  b " is printed; the dump's owner text is what lies between the
-  // outer spaces, and 32 bytes can be read past its end.
-  const uint32_t row = FindNames(machine->index, key, &names, &length) == 1
-                           ? TallyOwnerRow(tally, names + 1, length - 2)
-                           : TallyNoOwnerRow(tally);
+  // outer spaces, and 16 bytes or more can be read past its end.
+  int found = FindNames(machine->index, key, &names, &length);
+  if (found < 0) {
+    names = machine->listNames;
+    found = ListNames(machine->names, key, machine->listNames, &length);
+  }
+  const uint32_t row =
+      found == 1 ? TallyOwnerRow(tally, names + 1, length - 2) : TallyNoOwnerRow(tally);
   // Past half the room, the key is looked up again when it comes again.
   OpenPut(&machine->keys, at, key, row + 1);
   return row;
@@ -115,6 +147,18 @@ uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, ProcessKeyValue key) {
 
 int NextLivePages(void* source, StatTally* tally, TallyPage* pages, size_t room, size_t* got) {
   LiveMachine* machine = static_cast<LiveMachine*>(source);
+  if (machine->next == machine->last) {
+    const uint64_t failedBefore = HeapFailedRequests();
+    uint32_t count = 0;
+    const int asked = PfnSlicesNext(&machine->service, &machine->slices, &machine->next, &count);
+    if (asked < 0) {
+      *got = 0;
+      return Fail(machine, machine->service,
+                  asked == kPfnLayoutUnknown ? kLiveLayout : kLivePfnQuery, failedBefore);
+    }
+    if (asked == 0) machine->next = nullptr;
+    machine->last = machine->next + count;
+  }
   const PfnEntry* entry = machine->next;
   const size_t left = static_cast<size_t>(machine->last - entry);
   const size_t n = left < room ? left : room;

@@ -26,33 +26,43 @@ enum LiveStep {
 };
 
 struct LiveMachine {
-  uint32_t requestSize;
+  // The service as the steps ask it, quietly; it keeps the status of the
+  // last query.
+  NativeService service;
+  PfnRequestSize requestSize;
   MemoryRangeInfo* ranges;
-  PfnRequest* request;
+  // The pages, asked a slice at a time as the tally takes them.
+  PfnSlices slices;
   ProcessNameList names;
   NameIndex index;
   int indexBuilt;
+  // Room for any key's names, found in the list as the report finds them
+  // when its index could not be had; null while the index answers.
+  char* listNames;
   // Each key met so far and its owner's row plus 1; entries null when
   // memory ran out.
   OpenTable<ProcessKeyValue> keys;
-  // The entries the request holds, not yet handed out.
+  // The entries of the slice at hand, not yet handed out.
   const PfnEntry* next;
   const PfnEntry* last;
   LiveStep failed;
   uint32_t status;  // of the failed query
 };
 
-// Asks the service, as `pfndb -p` does, for the privileges, the ranges, the
-// page-frame request and the private sources; what the native code prints
-// is discarded. Returns 0, or -1 with machine->failed and machine->status
-// telling why. Release with LiveMachineFree either way.
+// Asks the service, as `pfndb -p` does, for the privileges, the ranges and
+// the private sources, and starts the page-frame request's slices; what
+// the native code prints is discarded. Returns 0, or -1 with
+// machine->failed and machine->status telling why. Release with
+// LiveMachineFree either way.
 int LiveMachineRead(LiveMachine* machine);
 void LiveMachineFree(LiveMachine* machine);
 
 // A PageBatchFn (feed.h) over a machine that was read: its pages in the
-// order of the request (the entries the walk wrote, never beyond its room),
-// each key's owner found once. Never fails. The tally must be the one every
-// batch goes to, and not cleared in between.
+// order of the request (the entries the walk writes, never beyond its
+// room), asked a slice at a time, each key's owner found once. Fails (-1,
+// machine->failed and machine->status telling why) when the service
+// refuses a slice. The tally must be the one every batch goes to, and not
+// cleared in between.
 int NextLivePages(void* machine, StatTally* tally, TallyPage* pages, size_t room, size_t* got);
 
 // The name the views give the machine in their titles.

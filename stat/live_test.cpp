@@ -32,9 +32,14 @@ void PutEntry(PfnEntry* e, uint32_t key, uint32_t list, uint32_t use, uint32_t v
   e->virtualAddress = va;
 }
 
-// The answers of a whole `pfndb -p` run, the one numbered failAt (if any)
+// The queries of a run, in the order `pfndb -p` makes them.
+enum Query { kBasic, kRangesProbe, kRangesFetch, kPfn, kSourcesProbe, kSourcesFetch, kNone };
+
+// The answers of a whole `pfndb -p` run (or, live, of pfnstat --live's, which
+// asks for the pages last, in one slice here), the one to failAt (if any)
 // replaced by failure.
-void Script(ScriptedService* s, const Machine& m, size_t failAt = 99, QueryStatus failure = 0) {
+void Script(ScriptedService* s, const Machine& m, bool live, Query failAt = kNone,
+            QueryStatus failure = 0) {
   const uint32_t rangeBytes = static_cast<uint32_t>(8 + 8 * m.ranges.size());
   const uint32_t sourceBytes = static_cast<uint32_t>(8 + 48 * m.sources.size());
   std::vector<std::function<void()>> answers = {
@@ -55,9 +60,13 @@ void Script(ScriptedService* s, const Machine& m, size_t failAt = 99, QueryStatu
       },
       [&] { s->AnswerBytes(0, sourceBytes, SourcesAnswer(int32_t(m.sources.size()), m.sources)); }};
   s->ProvideEntries(true, true);
-  for (size_t k = 0; k < answers.size(); ++k) {
-    if (k == failAt) return s->AnswerStatus(failure, 0);
-    answers[k]();
+  const Query dumpOrder[] = {kBasic, kRangesProbe,  kRangesFetch,
+                             kPfn,   kSourcesProbe, kSourcesFetch};
+  const Query liveOrder[] = {kBasic,        kRangesProbe,  kRangesFetch,
+                             kSourcesProbe, kSourcesFetch, kPfn};
+  for (Query query : live ? liveOrder : dumpOrder) {
+    if (query == failAt) return s->AnswerStatus(failure, 0);
+    answers[query]();
   }
 }
 
@@ -93,7 +102,7 @@ void ExpectLiveEqualsDump(const Machine& m) {
   std::string dump;
   {
     ScriptedService service;
-    Script(&service, m);
+    Script(&service, m, false);
     ConsoleCapture capture;
     wchar_t command[] = L"pfndb -p";
     ASSERT_EQ(RunPfndbAndFlush(2, command), 0);
@@ -108,7 +117,7 @@ void ExpectLiveEqualsDump(const Machine& m) {
       dumped.out.replace(at, 16, kLiveName);
     view.back() = "--live";
     ScriptedService service;
-    Script(&service, m);
+    Script(&service, m, true);
     const Ran live = Stat(view, "");
     EXPECT_EQ(live.status, 0);
     EXPECT_EQ(live.err, "");
@@ -137,6 +146,10 @@ TEST(Live, EveryViewEqualsThatOfTheDumpOfTheSameAnswers) {
                       PutEntry(e, keys[page % 8], page / 3 % 8, use, page * 0x1000);
                     }};
   ExpectLiveEqualsDump(owners);
+  // Without memory for the name index both search the list.
+  SetHeapFailureHook([](HeapSite site) { return site == kHeapSiteNameIndex; });
+  ExpectLiveEqualsDump(owners);
+  SetHeapFailureHook(nullptr);
   // Pages above 4 GiB, ranges out of order, the last cut by the request's
   // room (highest page 16: 17 entries for 20 pages); no process, then one
   // whose record the probe brings.
@@ -160,28 +173,28 @@ TEST(Live, EachFailingStepSaysWhichWithStatus2AndNothingOnStdout) {
   const std::string ranges = "the physical ranges query failed (status ";
   const struct {
     bool adjust, query;
-    size_t failAt;
+    Query failAt;
     uint32_t status;
     HeapSite failing;
     std::string err;
   } cases[] = {
-      {false, true, 99, 0, kHeapSiteOther, "no RtlAdjustPrivilege in ntdll\n"},
-      {true, false, 99, 0, kHeapSiteOther, "no NtQuerySystemInformation in ntdll\n"},
-      {true, true, 0, 0xC0000022u, kHeapSiteOther, ranges + "c0000022)\n" + elevated},
-      {true, true, 2, 0xC000009Au, kHeapSiteOther, ranges + "c000009a)\n"},
-      {true, true, 99, 0, kHeapSiteMemoryRanges, "out of memory\n"},
-      {true, true, 3, 0xC0000061u, kHeapSiteOther,
+      {false, true, kNone, 0, kHeapSiteOther, "no RtlAdjustPrivilege in ntdll\n"},
+      {true, false, kNone, 0, kHeapSiteOther, "no NtQuerySystemInformation in ntdll\n"},
+      {true, true, kBasic, 0xC0000022u, kHeapSiteOther, ranges + "c0000022)\n" + elevated},
+      {true, true, kRangesFetch, 0xC000009Au, kHeapSiteOther, ranges + "c000009a)\n"},
+      {true, true, kNone, 0, kHeapSiteMemoryRanges, "out of memory\n"},
+      {true, true, kPfn, 0xC0000061u, kHeapSiteOther,
        "the page-frame query failed (status c0000061)\n" + elevated},
-      {true, true, 99, 0, kHeapSitePfnRequest, "out of memory\n"},
-      {true, true, 4, 0xC0000001u, kHeapSiteOther,
+      {true, true, kNone, 0, kHeapSitePfnRequest, "out of memory\n"},
+      {true, true, kSourcesProbe, 0xC0000001u, kHeapSiteOther,
        "the process list query failed (status c0000001)\n"},
-      {true, true, 99, 0, kHeapSitePrivateSources, "out of memory\n"},
-      {true, true, 99, 0, kHeapSiteNameRecord, "out of memory\n"},
+      {true, true, kNone, 0, kHeapSitePrivateSources, "out of memory\n"},
+      {true, true, kNone, 0, kHeapSiteNameRecord, "out of memory\n"},
   };
   for (const auto& c : cases) {
     const int64_t blocks = HeapLiveBlocks();
     ScriptedService service;
-    Script(&service, m, c.failAt, static_cast<QueryStatus>(c.status));
+    Script(&service, m, true, c.failAt, static_cast<QueryStatus>(c.status));
     service.ProvideEntries(c.adjust, c.query);
     g_failing = c.failing;
     SetHeapFailureHook([](HeapSite site) { return site == g_failing && site != kHeapSiteOther; });
@@ -192,6 +205,12 @@ TEST(Live, EachFailingStepSaysWhichWithStatus2AndNothingOnStdout) {
     EXPECT_EQ(ran.err, line + c.err);
     EXPECT_EQ(HeapLiveBlocks(), blocks) << c.err;
   }
+  // A request too large for 32 bits ends a step whose queries all succeeded.
+  Machine huge = m;
+  huge.highest = 0xFFFFFFFF;
+  ScriptedService service;
+  Script(&service, huge, true);
+  EXPECT_EQ(Stat({"--live"}, "").err, line + ranges + "00000000)\n");
 }
 
 }  // namespace

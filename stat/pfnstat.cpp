@@ -185,6 +185,18 @@ int ReadLive(int dump, StatTally* tally, PageMap* map, FILE* err) {
   return result;
 }
 
+// Returns 0 once everything written to out has gone, or the failed status
+// after saying why on err. A write may have failed on the way although the
+// flush succeeds (Windows' runtime drops the buffer it could not write):
+// the stream's error flag remembers.
+int Flushed(FILE* out, FILE* err) {
+  if (fflush(out) != 0 || ferror(out)) {
+    fprintf(err, "pfnstat: cannot write the output: %s\n", strerror(errno));
+    return kStatusFailed;
+  }
+  return 0;
+}
+
 int Run(const Options& options, DumpReader* reader, StatTally* tally, PageMap* map, FILE* in,
         FILE* out, FILE* err) {
   // The map shows the last dump: AFTER when there is one. The machine comes
@@ -217,11 +229,7 @@ int Run(const Options& options, DumpReader* reader, StatTally* tally, PageMap* m
     fprintf(err, "pfnstat: out of memory\n");
     return kStatusFailed;
   }
-  if (fflush(out) != 0 || ferror(out)) {
-    fprintf(err, "pfnstat: cannot write the output: %s\n", strerror(errno));
-    return kStatusFailed;
-  }
-  return 0;
+  return Flushed(out, err);
 }
 
 }  // namespace
@@ -244,7 +252,7 @@ int RunPfnstat(int argc, char** argv, FILE* in, FILE* out, FILE* err) {
       line += length;
     }
     fputs(kHelpEnd, out);
-    return fflush(out) == 0 ? 0 : kStatusFailed;
+    return Flushed(out, err);
   }
   StatTally tally;
   DumpReader reader;

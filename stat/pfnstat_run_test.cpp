@@ -79,8 +79,8 @@ TEST(PfnstatProgram, ViewsFromFilesAndPipesWithEitherLineEnd) {
 TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
   const std::string usage =
       "usage: pfnstat [--csv uses|processes|ranges] [--map FILE.png] DUMP [AFTER]\n";
-  for (const char* args :
-       {"", "--csv", "--csv pages x", "-x x", "a b c", "- -", "x --map", "--map a --map b x"}) {
+  for (const char* args : {"", "--csv", "--csv pages x", "-x x", "a b c", "- -", "x --map",
+                           "--map a --map b x", "--csv uses --csv uses x"}) {
     Result result = Shell(kStat + args);
     EXPECT_EQ(result.status, 2) << args;
     EXPECT_EQ(result.out, "") << args;
@@ -102,6 +102,8 @@ TEST(PfnstatProgram, UsageAndErrorsGoToStderrWithStatus2) {
     std::string err;
   } cases[] = {
       {"/nonexistent/a", 2, "pfnstat: cannot open /nonexistent/a: No such file or directory\n"},
+      {"-- --live", 2, "pfnstat: cannot open --live: No such file or directory\n"},
+      {dir, 2, "pfnstat: cannot read " + dir + ": Is a directory\n"},
       {kSmall + " " + dir + "notable", 2, "pfnstat: " + dir + "notable: no page-frame table\n"},
       {"- < " + dir + "badline", 2, "pfnstat: (standard input):30: not a page line\n"},
       {dir + "cut", 0, "pfnstat: " + dir + "cut:30: warning: last line cut short, ignored\n"},
@@ -180,16 +182,15 @@ ssize_t FailFirstWrite(void* cookie, const char*, size_t size) {
   return -1;
 }
 
-TEST(PfnstatProgram, AWriteThatFailedOnceIsAFailure) {
+void ExpectAWriteThatFailedOnceToFail(const char* arg) {
   int writes = 0;
   FILE* out = fopencookie(&writes, "w", {nullptr, FailFirstWrite, nullptr, nullptr});
   ASSERT_NE(out, nullptr);
   static char buffer[256];
   ASSERT_EQ(setvbuf(out, buffer, _IOFBF, sizeof(buffer)), 0);
   FILE* err = tmpfile();
-  std::string dump = kSmall;
-  char* argv[] = {const_cast<char*>("pfnstat"), &dump[0], nullptr};
-  EXPECT_EQ(RunPfnstat(2, argv, stdin, out, err), 2);
+  char* argv[] = {const_cast<char*>("pfnstat"), const_cast<char*>(arg), nullptr};
+  EXPECT_EQ(RunPfnstat(2, argv, stdin, out, err), 2) << arg;
   EXPECT_GT(writes, 1);
   rewind(err);
   char message[128] = "";
@@ -197,6 +198,11 @@ TEST(PfnstatProgram, AWriteThatFailedOnceIsAFailure) {
   EXPECT_EQ(std::string(message).find("pfnstat: cannot write the output: "), 0u);
   fclose(err);
   fclose(out);
+}
+
+TEST(PfnstatProgram, AWriteThatFailedOnceIsAFailure) {
+  ExpectAWriteThatFailedOnceToFail(PFNSTAT_TEST_DATA "/small.dump");
+  ExpectAWriteThatFailedOnceToFail("--help");
 }
 
 // Whatever an earlier run left under the map's name or its temporary name,
@@ -233,6 +239,18 @@ TEST(PfnstatProgram, AMapIsWrittenWholeOrNotAtAllWhateverWasLeft) {
     EXPECT_EQ(ReadFile(map + ".part"), part) << c.setup;
     EXPECT_NE(access((map + ".part1").c_str(), F_OK), 0) << c.setup;
   }
+}
+
+// The picture's last bytes go out as its file is closed: a disk full by
+// then (a limit of 1 KiB on the picture of 1,172 bytes) leaves no picture.
+TEST(PfnstatProgram, AMapWhoseLastBytesFailIsNoMap) {
+  const std::string map = WorkDir() + "full.png";
+  const Result result = Shell("bash -c \"trap '' XFSZ; ulimit -f 1; exec " + kStat + "--map " +
+                              map + " " + kSmall + "\"");
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err, "pfnstat: cannot write " + map + ": File too large\n");
+  EXPECT_NE(access(map.c_str(), F_OK), 0);
+  EXPECT_NE(access((map + ".part").c_str(), F_OK), 0);
 }
 
 TEST(PfnstatProgram, PastTheRangeLimitTheRestIsCountedAndItsCsvRefused) {
@@ -369,6 +387,16 @@ TEST(PfnstatLive, FailuresNameTheStepAndNothingElse) {
       EXPECT_EQ(result.out, "") << c.standin << args;
       EXPECT_EQ(result.err, c.err) << c.standin << args;
     }
+  }
+  // The heap itself refusing the ranges' answer (3 GiB, under a limit of
+  // 600 MB) rather than a test's hook. The sanitizer's build cannot start
+  // under such a limit.
+  const std::string limited = "ulimit -v 600000 && ";
+  if (Shell(limited + kStat + "--help").status == 0) {
+    EXPECT_EQ(Shell(limited + "LD_LIBRARY_PATH=" + kBuild + "/standins/boundless " + kStat +
+                    "--live")
+                  .err,
+              line + "out of memory\n");
   }
   // A dump that cannot be read fails first, as without --live.
   EXPECT_EQ(Shell(kStat + "/nonexistent/a --live").err,

@@ -21,6 +21,7 @@ const char kCsvListColumns[] =
 const char* const kTextColumns[kColumns] = {
     "Zero", "Free", "Standby", "Modified", "Mod no-write", "Bad", "Active", "Transition", "Total",
 };
+const char kTotal[] = "Total";  // the text tables' last row
 // Owner texts longer than this push their row's numbers right rather than
 // widening the whole table.
 const size_t kWidestLabel = 40;
@@ -95,36 +96,26 @@ void UseRows(const ViewSource& source, char (*labels)[16], TableRow* rows) {
   }
 }
 
-int IsText(const OwnerRow& row, const char* text) {
-  return row.length == strlen(text) && memcmp(row.text, text, row.length) == 0;
+void PutLabelBytes(const char* bytes, size_t n, char* out, size_t* length) {
+  if (out != nullptr) memcpy(out + *length, bytes, n);
+  *length += n;
 }
 
-// Quotes a dump's owner text needs so that it looks like no other row: one
-// that reads as the tally's own (none) or (other owners), or that starts
-// with a quote as a quoted one does. Returns the extra bytes, or 0 when the
-// text stands as it is.
-size_t QuotesNeeded(const OwnerRow& row) {
-  if (row.text == kNoOwner || row.text == kOtherOwners) return 0;
-  if (!IsText(row, kNoOwner) && !IsText(row, kOtherOwners) &&
-      (row.length == 0 || row.text[0] != '"')) {
-    return 0;
-  }
-  size_t extra = 2;
-  for (uint32_t i = 0; i < row.length; ++i) extra += row.text[i] == '"';
-  return extra;
+int IsText(const char* text, size_t length, const char* other) {
+  return length == strlen(other) && memcmp(text, other, length) == 0;
 }
 
 // The processes view's rows, largest first, leaving out rows with nothing
-// in them; the total of all follows them. Returns the number of rows before
-// the total, or -1 when memory runs out; free *rows, which also holds the
+// in them; the total of all follows them. Labels as OwnerLabel gives them
+// for the table, or for the CSV. Returns the number of rows before the
+// total, or -1 when memory runs out; free *rows, which also holds the
 // quoted labels.
-int64_t OwnerRows(const ViewSource& source, TableRow** rows) {
+int64_t OwnerRows(const ViewSource& source, int table, TableRow** rows) {
   const StatTally& tally = *source.tally;
   const size_t rowBytes = (tally.ownerCount + size_t{1}) * sizeof(TableRow);
   size_t labelBytes = 0;
   for (uint32_t i = 0; i < tally.ownerCount; ++i) {
-    const size_t extra = QuotesNeeded(tally.owners[i]);
-    if (extra != 0) labelBytes += tally.owners[i].length + extra;
+    labelBytes += OwnerLabel(tally.owners[i], table, nullptr);
   }
   *rows = static_cast<TableRow*>(malloc(rowBytes + labelBytes));
   if (*rows == nullptr) return -1;
@@ -137,15 +128,11 @@ int64_t OwnerRows(const ViewSource& source, TableRow** rows) {
     const OwnerRow& owner = tally.owners[i];
     row.label = owner.text;
     row.length = owner.length;
-    if (QuotesNeeded(owner) != 0) {
+    const size_t length = OwnerLabel(owner, table, quoted);
+    if (length != 0) {
       row.label = quoted;
-      *quoted++ = '"';
-      for (uint32_t k = 0; k < owner.length; ++k) {
-        if (owner.text[k] == '"') *quoted++ = '"';
-        *quoted++ = owner.text[k];
-      }
-      *quoted++ = '"';
-      row.length = quoted - row.label;
+      row.length = length;
+      quoted += length;
     }
     FillRow(source, owner.pages, &row);
     if (AllZero(row)) continue;
@@ -209,7 +196,7 @@ void PrintTable(const char* title, const char* labelHeading, const TableRow* row
   fputc('\n', out);
   for (size_t r = 0; r <= count; ++r) {
     if (r == count) {
-      PutPadded("Total", 5, labelWidth, 0, out);
+      PutPadded(kTotal, sizeof(kTotal) - 1, labelWidth, 0, out);
     } else {
       PutPadded(rows[r].label, rows[r].length, labelWidth, 0, out);
     }
@@ -282,6 +269,37 @@ void PutCsvRow(const char* label, size_t length, const TableRow& row, FILE* out)
 
 }  // namespace
 
+size_t OwnerLabel(const OwnerRow& row, int table, char* out) {
+  if (row.text == kNoOwner || row.text == kOtherOwners) return 0;
+  // Padded with spaces, "Total " reads as "Total" does.
+  size_t shown = row.length;
+  while (table && shown > 0 && row.text[shown - 1] == ' ') --shown;
+  int quote = IsText(row.text, shown, kNoOwner) || IsText(row.text, shown, kOtherOwners) ||
+              (table && IsText(row.text, shown, kTotal)) || (row.length != 0 && row.text[0] == '"');
+  for (uint32_t i = 0; table && i < row.length; ++i) {
+    const uint8_t c = static_cast<uint8_t>(row.text[i]);
+    quote |= c < 0x20 || c == 0x7F;
+  }
+  if (!quote) return 0;
+  size_t length = 0;
+  PutLabelBytes("\"", 1, out, &length);
+  for (uint32_t i = 0; i < row.length; ++i) {
+    const uint8_t c = static_cast<uint8_t>(row.text[i]);
+    char put[5] = {static_cast<char>(c), static_cast<char>(c)};
+    size_t n = c == '"' ? 2 : 1;
+    if (table && (c == '\\' || c == '\r' || c == '\n' || c == '\t')) {
+      put[0] = '\\';
+      put[1] = c == '\r' ? 'r' : c == '\n' ? 'n' : c == '\t' ? 't' : '\\';
+      n = 2;
+    } else if (table && (c < 0x20 || c == 0x7F)) {
+      n = static_cast<size_t>(snprintf(put, sizeof(put), "\\x%02x", c));
+    }
+    PutLabelBytes(put, n, out, &length);
+  }
+  PutLabelBytes("\"", 1, out, &length);
+  return length;
+}
+
 int PrintViews(const ViewSource& source, FILE* out) {
   char title[512];
   char names[400];
@@ -299,7 +317,7 @@ int PrintViews(const ViewSource& source, FILE* out) {
   PrintTable(title, "Use", uses, kUseCount, source.change, out);
 
   TableRow* owners;
-  const int64_t count = OwnerRows(source, &owners);
+  const int64_t count = OwnerRows(source, 1, &owners);
   if (count < 0) return -1;
   snprintf(
       title, sizeof(title), "%s in KiB: %s",
@@ -326,7 +344,7 @@ int WriteViewCsv(const ViewSource& source, StatView view, FILE* out) {
     PutCsvRow("total", 5, rows[kUseCount], out);
   } else if (view == kViewProcesses) {
     TableRow* rows;
-    const int64_t count = OwnerRows(source, &rows);
+    const int64_t count = OwnerRows(source, 0, &rows);
     if (count < 0) return -1;
     fprintf(out, "owner,%s", kCsvListColumns);
     for (int64_t r = 0; r < count; ++r) PutCsvRow(rows[r].label, rows[r].length, rows[r], out);

@@ -91,7 +91,10 @@ TEST(Views, PastTheOwnerLimitEveryNameKeptIsCountedOnce) {
   }
   for (int noneFirst = 0; noneFirst < 2; ++noneFirst) {
     Tally t;
-    Add(&t.tally, 0, noneFirst ? noOwner + names + names : names + names + noOwner);
+    // With every row taken, a page of another use counts in none of them.
+    Add(&t.tally, 0,
+        (noneFirst ? noOwner + names + names : names + names + noOwner) +
+            Line("0000000000001000", "Zero list  Kernel stack "));
     const std::string csv = Render(t.tally, 0, 1, kViewProcesses);
     // Largest first: the three left over twice, each name twice, (none) once.
     size_t rows = 0;
@@ -108,6 +111,31 @@ TEST(Views, PastTheOwnerLimitEveryNameKeptIsCountedOnce) {
   Add(&t.tally, 1, names);
   const std::string csv = Render(t.tally, 1, 1, kViewProcesses);
   EXPECT_EQ(csv.substr(csv.find('\n')), "\n(none),-1,0,0,0,0,0,0,0,-1\n");
+}
+
+// Each reason to quote in the tables (1) but not the CSV (0), which the
+// awkward views below do not show; "" where the label is the text itself.
+TEST(Views, OwnerLabelsPassForNoOtherRow) {
+  const struct {
+    const char* text;
+    int table;
+    const char* label;
+  } cases[] = {{"Totals \"hi\" a\\b Caf\xE9", 1, ""},
+               {"(other owners) ", 1, "\"(other owners) \""},
+               {"(other owners) ", 0, ""},
+               {"Total  ", 1, "\"Total  \""},
+               {"Total", 0, ""},
+               {"\x7f", 1, "\"\\x7f\""},
+               {"x\ny\t\\\x01\x1f\x7f", 1, "\"x\\ny\\t\\\\\\x01\\x1f\\x7f\""}};
+  for (const auto& c : cases) {
+    OwnerRow row = {};
+    row.text = c.text;
+    row.length = static_cast<uint32_t>(strlen(c.text));
+    char label[64] = "";
+    const size_t length = OwnerLabel(row, c.table, label);
+    EXPECT_EQ(OwnerLabel(row, c.table, nullptr), length) << c.text;
+    EXPECT_EQ(std::string(label, length), c.label) << c.text << c.table;
+  }
 }
 
 // Figures from 1 to 10 digits in KiB (3, 6 and 9 among them, at their
