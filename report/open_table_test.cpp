@@ -10,11 +10,7 @@ namespace {
 // entry `found` holding `value` (0: free); then, unless put is 0, putting
 // key with value put there must return putResult.
 struct Step {
-  uint32_t from;
-  uint32_t key;
-  uint32_t found;
-  uint32_t value;
-  uint32_t put;
+  uint32_t from, key, found, value, put;
   int putResult;
 };
 
@@ -36,14 +32,12 @@ void RunSteps() {
   OpenTable<Key> table;
   OpenTableStart(&table, entries.data(), 3);
   for (const Step& step : kSteps) {
-    SCOPED_TRACE(testing::Message()
-                 << sizeof(Key) * 8 << "-bit key " << step.key << " from " << step.from);
+    SCOPED_TRACE(testing::Message() << sizeof(Key) * 8 << "-bit key " << step.key);
     const uint32_t at = OpenSeek(table, step.from, Key{step.key});
     EXPECT_EQ(at, step.found);
     EXPECT_EQ(entries[at].value, step.value);
-    if (step.put != 0) {
-      EXPECT_EQ(OpenPut(&table, at, Key{step.key}, step.put), step.putResult);
-    }
+    if (step.put == 0) continue;
+    EXPECT_EQ(OpenPut(&table, at, Key{step.key}, step.put), step.putResult);
   }
   OpenTableClear(&table);
   EXPECT_EQ(entries[6].value, 0u);
