@@ -325,7 +325,7 @@ uint32_t SlotBitsFor(uint32_t groupCount) {
 // slot, stopping at the first that leaves none; seen has room for the
 // largest table tried. The work is bounded, so a long list of processes
 // only gets fewer attempts.
-void ChooseHash(const ProcessKeyValue* keys, uint32_t count, uint32_t* seen, NameIndex* index) {
+void ChooseHash(const NameIndex::Group* groups, uint32_t count, uint32_t* seen, NameIndex* index) {
   const uint32_t bits = SlotBitsFor(count);
   const uint32_t attempts = (1u << 18) / (count + 1);
   const uint32_t perSize = attempts < 4 ? 4 : attempts > 256 ? 256 : attempts;
@@ -340,7 +340,7 @@ void ChooseHash(const ProcessKeyValue* keys, uint32_t count, uint32_t* seen, Nam
       const uint32_t shift = 32 - (bits + extra);
       uint32_t shared = 0;
       for (uint32_t g = 0; g < count && shared < bestShared; ++g) {
-        uint32_t& slot = seen[SlotOf(keys[g], multiplier, shift)];
+        uint32_t& slot = seen[SlotOf(groups[g].key, multiplier, shift)];
         shared += slot == mark;
         slot = mark;
       }
@@ -353,20 +353,10 @@ void ChooseHash(const ProcessKeyValue* keys, uint32_t count, uint32_t* seen, Nam
   }
 }
 
-// The group of key, or the free entry where it would go. groupBits: log2 of
-// the table's size.
-const NameIndex::Group* FindGroup(const NameIndex::Group* groups, uint32_t groupBits,
-                                  ProcessKeyValue key) {
-  const uint32_t mask = (uint32_t{1} << groupBits) - 1;
-  // The product's high bits: its low ones depend on the key's low bits only.
-  for (uint32_t at = static_cast<uint32_t>(uint64_t{FoldKey(key) * 0x9E3779B1u} << groupBits >> 32);
-       ; at = (at + 1) & mask) {
-    if (groups[at].records == 0 || groups[at].key == key) return &groups[at];
-  }
-}
-
-NameIndex::Group* GroupOf(NameIndex::Group* groups, uint32_t groupBits, ProcessKeyValue key) {
-  return const_cast<NameIndex::Group*>(FindGroup(groups, groupBits, key));
+// The group of key, or null when no record has it.
+const NameIndex::Group* FindGroup(const NameIndex& index, ProcessKeyValue key) {
+  const uint32_t number = index.groupOfKey.entries[OpenFind(index.groupOfKey, key)].value;
+  return number != 0 ? &index.groups[number - 1] : nullptr;
 }
 
 size_t NameLength(const ProcessNameRecord* record) {
@@ -414,7 +404,7 @@ void StartIndex(const ProcessNameList* list, const NameIndex::Slot* slots, NameI
   index->shift = 31;
   index->text = kBlankNames;
   index->groups = nullptr;
-  index->groupBits = 0;
+  index->groupOfKey = OpenTable<ProcessKeyValue>();
   index->list = list;
   index->blocks[0] = index->blocks[1] = nullptr;
 }
@@ -437,47 +427,48 @@ __attribute__((always_inline)) inline void BuildIndex(const ProcessNameList* lis
   if (records == 0) return;
   StartIndex(list, kSearchTheList, index);
 
-  // Groups at most half full; each name as " name " (at most 14 bytes, or
-  // more with line ends in it).
-  uint32_t groupBits = 1;
-  while ((uint64_t{1} << groupBits) < 2 * records) ++groupBits;
-  const uint64_t groupCount = uint64_t{1} << groupBits;
-  const uint64_t groupBytes = groupCount * sizeof(NameIndex::Group);
-  const uint64_t keyBytes = records * sizeof(ProcessKeyValue);
+  // Each name as " name " (at most 14 bytes, or more with line ends in it).
+  const uint32_t groupBits = OpenTableBits(records, 2, 1, 31);
+  const uint64_t tableBytes = OpenTableBytes<ProcessKeyValue>(groupBits);
+  const uint64_t groupBytes = records * sizeof(NameIndex::Group);
   const uint64_t textBytes = records * (kImageNameBytes * kLineEndLength + 2) + kShortNamesWidth;
-  const uint64_t firstBytes = groupBytes + keyBytes + textBytes;
+  const uint64_t firstBytes = tableBytes + groupBytes + textBytes;
   // Offsets into the text are 32-bit.
-  if (firstBytes > SIZE_MAX || textBytes > UINT32_MAX) return;
+  if ((uint64_t{1} << groupBits) / 2 < records || firstBytes > SIZE_MAX || textBytes > UINT32_MAX)
+    return;
   unsigned char* first = static_cast<unsigned char*>(
       RuntimeCalloc(static_cast<size_t>(firstBytes), kHeapSiteNameIndex));
   if (first == nullptr) return;
   index->blocks[0] = first;
-  NameIndex::Group* groups = reinterpret_cast<NameIndex::Group*>(first);
-  ProcessKeyValue* keys = reinterpret_cast<ProcessKeyValue*>(first + groupBytes);
-  char* text = reinterpret_cast<char*>(first + groupBytes + keyBytes);
+  OpenTable<ProcessKeyValue> groupOfKey;
+  OpenTableStart(&groupOfKey, reinterpret_cast<OpenEntry<ProcessKeyValue>*>(first), groupBits);
+  NameIndex::Group* groups = reinterpret_cast<NameIndex::Group*>(first + tableBytes);
+  char* text = reinterpret_cast<char*>(first + tableBytes + groupBytes);
 
   // Each key's texts take one run, in the order its first record comes;
   // within the run, its records' names in list order.
   uint32_t keyCount = 0;
   for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
     const ProcessNameRecord* record = ProcessNameRecordOf(l);
-    NameIndex::Group* group = GroupOf(groups, groupBits, record->key);
-    if (group->records++ == 0) {
-      group->key = record->key;
-      keys[keyCount++] = record->key;
+    const uint32_t at = OpenFind(groupOfKey, record->key);
+    if (groupOfKey.entries[at].value == 0) {
+      // Never refused: the table has room for twice the records.
+      OpenPut(&groupOfKey, at, record->key, keyCount + 1);
+      groups[keyCount++].key = record->key;
     }
-    group->length += static_cast<uint32_t>(ShownNameLength(record) + 2);
+    groups[groupOfKey.entries[at].value - 1].length +=
+        static_cast<uint32_t>(ShownNameLength(record) + 2);
   }
   uint32_t used = 0;
   for (uint32_t k = 0; k < keyCount; ++k) {
-    NameIndex::Group* group = GroupOf(groups, groupBits, keys[k]);
-    group->offset = used;
-    used += group->length;
-    group->length = 0;
+    groups[k].offset = used;
+    used += groups[k].length;
+    groups[k].length = 0;
   }
   for (const ProcessNameLinks* l = list->head.next; l != &list->head; l = l->next) {
     const ProcessNameRecord* record = ProcessNameRecordOf(l);
-    NameIndex::Group* group = GroupOf(groups, groupBits, record->key);
+    const uint32_t number = groupOfKey.entries[OpenFind(groupOfKey, record->key)].value;
+    NameIndex::Group* group = &groups[number - 1];
     char* at = text + group->offset + group->length;
     at[0] = ' ';
     const size_t length = PutShownName(at + 1, record);
@@ -497,11 +488,11 @@ __attribute__((always_inline)) inline void BuildIndex(const ProcessNameList* lis
     return;
   }
   index->blocks[1] = slots;
-  ChooseHash(keys, keyCount, reinterpret_cast<uint32_t*>(slots), index);
+  ChooseHash(groups, keyCount, reinterpret_cast<uint32_t*>(slots), index);
   const size_t slotCount = size_t{1} << (32 - index->shift);
   memset(slots, 0, slotCount * sizeof(NameIndex::Slot));
   for (uint32_t k = 0; k < keyCount; ++k) {
-    const NameIndex::Group* group = FindGroup(groups, groupBits, keys[k]);
+    const NameIndex::Group* group = &groups[k];
     NameIndex::Slot& slot = slots[SlotOf(group->key, index->multiplier, index->shift)];
     bool common =
         slot.names == 0 && group->length <= kShortNamesWidth && group->offset < (1u << 24);
@@ -511,7 +502,7 @@ __attribute__((always_inline)) inline void BuildIndex(const ProcessNameList* lis
   index->slots = slots;
   index->text = text;
   index->groups = groups;
-  index->groupBits = groupBits;
+  index->groupOfKey = groupOfKey;
 }
 
 }  // namespace
@@ -523,8 +514,8 @@ void ReleaseNameIndex(NameIndex* index) { ReleaseIndex(index); }
 int FindNames(const NameIndex& index, ProcessKeyValue key, const char** names, uint32_t* length) {
   if (ProcessNameListEmpty(index.list)) return 0;
   if (index.groups == nullptr) return -1;
-  const NameIndex::Group* found = FindGroup(index.groups, index.groupBits, key);
-  if (found->records == 0) return 0;
+  const NameIndex::Group* found = FindGroup(index, key);
+  if (found == nullptr) return 0;
   *names = index.text + found->offset;
   *length = found->length;
   return 1;
@@ -581,8 +572,8 @@ __attribute__((noinline)) void PutUncommonNames(const NameIndex& index, const Pf
     EnsureRoom(span, kAfterNamesReach);
     return;
   }
-  const NameIndex::Group* found = FindGroup(index.groups, index.groupBits, key);
-  if (found->records == 0) return;
+  const NameIndex::Group* found = FindGroup(index, key);
+  if (found == nullptr) return;
   const char* names = index.text + found->offset;
   if (static_cast<size_t>(span->end - span->p) >= found->length + kAfterNamesReach) {
     memcpy(span->p, names, found->length);

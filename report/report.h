@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "pfn/pfn.h"
+#include "report/open_table.h"
 #include "report/page_names.h"
 
 inline uint32_t PageUseIndex(const PfnEntry& entry) {
@@ -37,10 +38,9 @@ struct NameIndex {
     uint32_t names;
   };
   static const uint32_t kUncommon = 0xFF;
-  // Every key's names, open-addressed by key (linear probing).
+  // Every key's names, in the order of its first record.
   struct Group {
     ProcessKeyValue key;
-    uint32_t records;  // 0: the entry is free
     uint32_t offset;
     uint32_t length;
   };
@@ -51,7 +51,8 @@ struct NameIndex {
   const char* text;
   // Null when the list itself is searched.
   const Group* groups;
-  uint32_t groupBits;
+  // Each key's group number plus 1.
+  OpenTable<ProcessKeyValue> groupOfKey;
   const ProcessNameList* list;
   void* blocks[2];
 };
@@ -67,10 +68,6 @@ void ReleaseNameIndex(NameIndex* index);
 // is released, with 32 readable bytes after them), 0 when no record has the
 // key, or -1 when the index was built without its memory and cannot tell.
 int FindNames(const NameIndex& index, ProcessKeyValue key, const char** names, uint32_t* length);
-
-// A key folded to the 32 bits the index hashes.
-inline uint32_t FoldKey(uint32_t key) { return key; }
-inline uint32_t FoldKey(uint64_t key) { return static_cast<uint32_t>(key ^ key >> 29); }
 
 // Prints the header and one line for each entry the walk over ranges wrote
 // into request (a block of requestSize bytes), naming the processes of list

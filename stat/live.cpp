@@ -58,11 +58,7 @@ uint64_t RecordsIn(const ProcessNameList* list) {
 }
 
 // The key table's room: four entries a record, at least 2^kLeastKeyBits.
-uint32_t KeyBitsFor(uint64_t records) {
-  uint32_t bits = kLeastKeyBits;
-  while ((uint64_t{1} << bits) < 4 * records && bits < 30) ++bits;
-  return bits;
-}
+uint32_t KeyBitsFor(uint64_t records) { return OpenTableBits(records, 4, kLeastKeyBits, 30); }
 
 }  // namespace
 
@@ -74,9 +70,9 @@ int LiveMachineRead(LiveMachine* machine) {
   BuildNameIndex(&machine->names, &machine->index);
   machine->indexBuilt = 1;
   const uint64_t records = RecordsIn(&machine->names);
-  machine->keyBits = KeyBitsFor(records);
-  machine->keys = static_cast<LiveMachine::KeyRow*>(
-      calloc(size_t{1} << machine->keyBits, sizeof(LiveMachine::KeyRow)));
+  const uint32_t keyBits = KeyBitsFor(records);
+  void* keys = calloc(size_t{1} << keyBits, sizeof(OpenEntry<ProcessKeyValue>));
+  OpenTableStart(&machine->keys, static_cast<OpenEntry<ProcessKeyValue>*>(keys), keyBits);
   // Without the index the names are found as the report then finds them,
   // in the list, into room for every record's name under one key and the
   // 16 bytes the tally reads: far less than the index wanted.
@@ -85,7 +81,7 @@ int LiveMachineRead(LiveMachine* machine) {
   if (searchList && namesRoom <= UINT32_MAX) {
     machine->listNames = static_cast<char*>(malloc(static_cast<size_t>(namesRoom)));
   }
-  if (machine->keys == nullptr || (searchList && machine->listNames == nullptr)) {
+  if (machine->keys.entries == nullptr || (searchList && machine->listNames == nullptr)) {
     machine->failed = kLiveNoMemory;
     return -1;
   }
@@ -98,11 +94,11 @@ void LiveMachineFree(LiveMachine* machine) {
   ProcessNameListRelease(&machine->names);
   RuntimeFree(machine->ranges);
   PfnSlicesEnd(&machine->slices);
-  free(machine->keys);
+  free(machine->keys.entries);
   free(machine->listNames);
   machine->listNames = nullptr;
   machine->ranges = nullptr;
-  machine->keys = nullptr;
+  machine->keys.entries = nullptr;
 }
 
 namespace {
@@ -129,14 +125,8 @@ int ListNames(const ProcessNameList& list, decltype(ProcessNameRecord::key) key,
 // The row of key's owner: found in the key table, or made from the names
 // the report prints for it (or "(none)") the first time the key comes.
 uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, ProcessKeyValue key) {
-  const uint32_t mask = (uint32_t{1} << machine->keyBits) - 1;
-  uint32_t at =
-      static_cast<uint32_t>(uint64_t{FoldKey(key) * 0x9E3779B1u} << machine->keyBits >> 32);
-  for (;; at = (at + 1) & mask) {
-    const LiveMachine::KeyRow entry = machine->keys[at];
-    if (entry.row == 0) break;
-    if (entry.key == key) return entry.row - 1;
-  }
+  const uint32_t at = OpenFind(machine->keys, key);
+  if (machine->keys.entries[at].value != 0) return machine->keys.entries[at].value - 1;
   const char* names = nullptr;
   uint32_t length = 0;
   // " a  b " is printed; the dump's owner text is what lies between the
@@ -148,11 +138,8 @@ uint32_t RowOfKey(LiveMachine* machine, StatTally* tally, ProcessKeyValue key) {
   }
   const uint32_t row =
       found == 1 ? TallyOwnerRow(tally, names + 1, length - 2) : TallyNoOwnerRow(tally);
-  if (machine->keyCount < (mask >> 1)) {
-    machine->keys[at].key = key;
-    machine->keys[at].row = row + 1;
-    ++machine->keyCount;
-  }
+  // Past half the room, the key is looked up again when it comes again.
+  OpenPut(&machine->keys, at, key, row + 1);
   return row;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "pfn/pfn.h"
+#include "report/open_table.h"
 #include "report/report.h"
 #include "stat/tally.h"
 
@@ -38,15 +39,9 @@ struct LiveMachine {
   // Room for any key's names, found in the list as the report finds them
   // when its index could not be had; null while the index answers.
   char* listNames;
-  // Each key met so far and its owner's row plus 1 (open addressing);
-  // null when memory ran out.
-  struct KeyRow {
-    ProcessKeyValue key;
-    uint32_t row;  // row + 1; 0: the entry is free
-  };
-  KeyRow* keys;
-  uint32_t keyBits;
-  uint32_t keyCount;
+  // Each key met so far and its owner's row plus 1; entries null when
+  // memory ran out.
+  OpenTable<ProcessKeyValue> keys;
   // The entries of the slice at hand, not yet handed out.
   const PfnEntry* next;
   const PfnEntry* last;

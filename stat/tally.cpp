@@ -12,9 +12,8 @@ const char kOtherOwners[] = "(other owners)";
 namespace {
 
 // Twice the rows, so a probe rarely goes past a slot or two.
-const int kSlotBits = 16;
-const uint32_t kSlotCount = uint32_t{1} << kSlotBits;
-static_assert(kSlotCount == 2 * kMaxOwners, "twice the rows");
+const uint32_t kSlotBits = 16;
+static_assert((uint32_t{1} << kSlotBits) == 2 * kMaxOwners, "twice the rows");
 
 // Owner texts are short: most are told apart by their first 16 bytes, read
 // in two words (HeadOf), without a loop or memcmp (TallyAddPage took a fifth
@@ -33,13 +32,11 @@ inline uint32_t HashOf(const Head& head, const char* text, size_t length) {
   return static_cast<uint32_t>(h >> 32);
 }
 
-uint32_t AddRow(StatTally* tally, const char* text, size_t length, uint32_t hash,
-                const Head& head) {
+uint32_t AddRow(StatTally* tally, const char* text, size_t length, const Head& head) {
   OwnerRow* row = &tally->owners[tally->ownerCount];
   memset(row->pages, 0, sizeof(row->pages));
   row->text = text;
   row->length = static_cast<uint32_t>(length);
-  row->hash = hash;
   memcpy(row->head, head.word, sizeof(row->head));
   return tally->ownerCount++;
 }
@@ -49,9 +46,12 @@ uint32_t AddRow(StatTally* tally, const char* text, size_t length, uint32_t hash
 uint32_t OwnerRowOf(StatTally* tally, const char* text, size_t length) {
   const Head head = HeadOf(text, length);
   const uint32_t hash = HashOf(head, text, length);
-  uint32_t slot = hash >> (32 - kSlotBits);
-  for (;; slot = (slot + 1) & (kSlotCount - 1)) {
-    const uint32_t taken = tally->slots[slot];
+  const OpenTable<uint32_t>& table = tally->rowOfText;
+  uint32_t slot = OpenHome(hash, kSlotBits);
+  // Texts of one hash each have an entry; the text tells them apart.
+  for (;; slot = OpenAfter(table, slot)) {
+    slot = OpenSeek(table, slot, hash);
+    const uint32_t taken = table.entries[slot].value;
     if (taken == 0) break;
     const OwnerRow& row = tally->owners[taken - 1];
     if (((row.head[0] ^ head.word[0]) | (row.head[1] ^ head.word[1])) == 0 &&
@@ -65,15 +65,16 @@ uint32_t OwnerRowOf(StatTally* tally, const char* text, size_t length) {
   const uint32_t named = tally->ownerCount - (tally->noneRow != 0) - (tally->otherRow != 0);
   if (named >= kMaxOwners || length > kMaxOwnerText - tally->textUsed) {
     if (tally->otherRow == 0) {
-      tally->otherRow = AddRow(tally, kOtherOwners, sizeof(kOtherOwners) - 1, 0, Head()) + 1;
+      tally->otherRow = AddRow(tally, kOtherOwners, sizeof(kOtherOwners) - 1, Head()) + 1;
     }
     return tally->otherRow - 1;
   }
   char* copy = tally->text + tally->textUsed;
   memcpy(copy, text, length);
   tally->textUsed += length;
-  const uint32_t row = AddRow(tally, copy, length, hash, head);
-  tally->slots[slot] = row + 1;
+  const uint32_t row = AddRow(tally, copy, length, head);
+  // Never refused: the rows named are at most half the entries.
+  OpenPut(&tally->rowOfText, slot, hash, row + 1);
   return row;
 }
 
@@ -85,7 +86,7 @@ uint32_t TallyOwnerRow(StatTally* tally, const char* text, size_t length) {
 
 uint32_t TallyNoOwnerRow(StatTally* tally) {
   if (tally->noneRow == 0) {
-    tally->noneRow = AddRow(tally, kNoOwner, sizeof(kNoOwner) - 1, 0, Head()) + 1;
+    tally->noneRow = AddRow(tally, kNoOwner, sizeof(kNoOwner) - 1, Head()) + 1;
   }
   return tally->noneRow - 1;
 }
@@ -110,17 +111,18 @@ int TallyInit(StatTally* tally) {
   // Allocated at their largest but touched only as far as used: a real dump
   // costs the memory of its few rows and ranges.
   tally->owners = static_cast<OwnerRow*>(malloc((kMaxOwners + 3) * sizeof(OwnerRow)));
-  tally->slots = static_cast<uint32_t*>(calloc(kSlotCount, sizeof(uint32_t)));
+  void* rows = calloc(size_t{1} << kSlotBits, sizeof(OpenEntry<uint32_t>));
+  OpenTableStart(&tally->rowOfText, static_cast<OpenEntry<uint32_t>*>(rows), kSlotBits);
   tally->text = static_cast<char*>(malloc(kMaxOwnerText));
   tally->ranges = static_cast<PageRange*>(malloc(kMaxRanges * sizeof(PageRange)));
-  if (!tally->owners || !tally->slots || !tally->text || !tally->ranges) return -1;
+  if (!tally->owners || !tally->rowOfText.entries || !tally->text || !tally->ranges) return -1;
   memset(&tally->owners[kNotOwnedRow], 0, sizeof(OwnerRow));
   return 0;
 }
 
 void TallyFree(StatTally* tally) {
   free(tally->owners);
-  free(tally->slots);
+  free(tally->rowOfText.entries);
   free(tally->text);
   free(tally->ranges);
   memset(tally, 0, sizeof(*tally));
@@ -128,7 +130,7 @@ void TallyFree(StatTally* tally) {
 
 void TallyClear(StatTally* tally) {
   memset(tally->uses, 0, sizeof(tally->uses));
-  memset(tally->slots, 0, kSlotCount * sizeof(uint32_t));
+  OpenTableClear(&tally->rowOfText);
   tally->ownerCount = 0;
   tally->noneRow = 0;
   tally->otherRow = 0;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report/open_table.h"
 #include "stat/dump_reader.h"
 
 // Dump 0 is DUMP, dump 1 is AFTER.
@@ -27,7 +28,6 @@ struct OwnerRow {
   uint64_t pages[kTallyDumps][kListCount];
   const char* text;  // into the tally's text store, or kNoOwner / kOtherOwners
   uint32_t length;
-  uint32_t hash;
   uint64_t head[2];  // the text's first 16 bytes, zeros past its end
 };
 
@@ -40,7 +40,8 @@ struct StatTally {
   uint64_t uses[kTallyDumps][kUseCount][kListCount];
   OwnerRow* owners;  // [0 .. ownerCount), kMaxOwners + 3 allocated
   uint32_t ownerCount;
-  uint32_t* slots;    // hash table of owner rows: row + 1, or 0 when free
+  // Each named owner row plus 1, keyed by its text's hash.
+  OpenTable<uint32_t> rowOfText;
   uint32_t noneRow;   // row + 1, or 0 while there is none
   uint32_t otherRow;  // row + 1, or 0 while there is none
   char* text;
