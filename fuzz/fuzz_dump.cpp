@@ -122,7 +122,8 @@ bool FailAllocation(HeapSite site) {
       return (g_failSites & 2) != 0 || (uint64_t{g_highestPage} + 7) * 16 > kMaxBlock;
     case kHeapSitePrivateSources:
       return (g_failSites & 4) != 0 || g_lastReturnLength > kMaxBlock ||
-             uint64_t{g_requestEntries} * (g_lastReturnLength / sizeof(PrivateSourceRecord)) >
+             uint64_t{g_requestEntries} *
+                     (g_lastReturnLength / Format::kSourceLayouts[0].recordBytes) >
                  kMaxPagesTimesRecords;
     case kHeapSiteNameRecord: return (g_failSites & 8) != 0 && g_nameRecords++ == g_failName;
     case kHeapSiteNameIndex: return (g_failSites & (0x10 << (g_indexBlocks++ & 1))) != 0;
