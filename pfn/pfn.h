@@ -201,6 +201,7 @@ struct PfnSlices {
   uint32_t slicePages;
   uint32_t layout;
   bool layoutKnown;
+  bool asked;  // whether any slice was asked yet
   int failed;  // what every call returns once a slice failed
 };
 

@@ -236,8 +236,11 @@ int PfnSlicesStart(NativeService* service, PfnRequestSize requestSize,
                    const MemoryRangeInfo* ranges, uint32_t slicePages, PfnSlices* slices) {
   assert(slicePages >= 1 && slicePages <= kSlicePages);
   memset(slices, 0, sizeof(*slices));
-  slices->slicePages = slicePages;
-  CursorStart(&slices->cursor, ranges, PfnRequestEntriesFor(ranges, requestSize));
+  // A machine smaller than a slice gets a buffer of its size.
+  const uint64_t pages = PfnRequestEntriesFor(ranges, requestSize);
+  slices->slicePages =
+      pages < slicePages ? (pages > 0 ? static_cast<uint32_t>(pages) : 1) : slicePages;
+  CursorStart(&slices->cursor, ranges, pages);
   slices->block =
       static_cast<unsigned char*>(ProcessHeapAlloc(SliceBytes(*slices), kHeapSitePfnRequest));
   if (slices->block == nullptr) {
@@ -250,7 +253,10 @@ int PfnSlicesStart(NativeService* service, PfnRequestSize requestSize,
 int PfnSlicesNext(NativeService* service, PfnSlices* slices, const PfnEntry** entries,
                   uint32_t* count) {
   if (slices->failed != 0) return slices->failed;
-  if (CursorAtEnd(&slices->cursor)) return 0;
+  // A machine without pages is still asked once, as the one request asks
+  // even when it names none: a system that refuses it fails either way.
+  if (CursorAtEnd(&slices->cursor) && slices->asked) return 0;
+  slices->asked = true;
   // Nothing of the slice before may pass for this one's answer.
   memset(slices->block, 0, SliceBytes(*slices));
   const PageCursor from = slices->cursor;
