@@ -365,7 +365,7 @@ QueryStatus AnswerPfn(const StandinMachine& machine, SuperfetchInformation* enve
   uint32_t offset = generation.entryOffset;
   // A system whose entries lie where no layout pfndb knows puts them, and
   // not a whole entry away either.
-  if (machine.faults & kStandinFaultEntryLayout) offset += 4;
+  if (machine.faults & kStandinFaultEntryLayout) offset -= 4;
   const uint32_t entryBytes = generation.bits == 32 ? 16 : 24;
   if (data == nullptr || envelope->length < offset) return kStatusInfoLengthMismatch;
   if (Get32(data) != 1) return kStatusInvalidParameter;
@@ -413,8 +413,9 @@ QueryStatus AnswerPrivateSources(const StandinMachine& machine, SuperfetchInform
   if (returnLength != nullptr) *returnLength = needed;
   unsigned char* data = static_cast<unsigned char*>(envelope->data);
   if (data == nullptr || envelope->length < 8) return kStatusBufferTooSmall;
-  if (Get32(data) != generation.sourceVersion || (machine.faults & kStandinFaultSources))
-    return kStatusInvalidParameter;
+  if (Get32(data) != generation.sourceVersion) return kStatusInvalidParameter;
+  // Refused in a way of its own, so that which refusal is told shows.
+  if (machine.faults & kStandinFaultSources) return static_cast<QueryStatus>(0xC0000002u);
   if (envelope->length < needed) return kStatusBufferTooSmall;
   memset(data, 0, needed);
   Put32(data, generation.sourceVersion);
@@ -665,6 +666,19 @@ QueryStatus StandinModuleQuery(uint32_t infoClass, void* buffer, uint32_t buffer
                                    getenv("PFNDB_STANDIN_LATER"), getenv("PFNDB_STANDIN_OWNERS"),
                                    getenv("PFNDB_STANDIN_WINDOWS"), &chosen, &reason) != 0)
       fprintf(stderr, "ntdll stand-in: %s\n", reason.c_str());
+    // PFNDB_STANDIN_FAULTS: StandinFault bits, for the programs' failures.
+    const char* faults = getenv("PFNDB_STANDIN_FAULTS");
+    uint64_t bits = 0;
+    if (chosen != nullptr && faults != nullptr) {
+      if (!ParseCount(faults, 15, &bits)) {
+        fprintf(stderr, "ntdll stand-in: PFNDB_STANDIN_FAULTS=%s is not a number from 0 to 15\n",
+                faults);
+        return static_cast<const StandinMachine*>(nullptr);
+      }
+      StandinMachine* faulty = new StandinMachine(*chosen);
+      faulty->faults = static_cast<uint32_t>(bits);
+      chosen = faulty;
+    }
     return chosen;
   }();
   if (machine == nullptr) {

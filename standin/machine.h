@@ -40,7 +40,8 @@ enum StandinWindows {
 enum StandinFault {
   // The request's entries lie where no layout pfndb knows puts them.
   kStandinFaultEntryLayout = 1,
-  // No version of the private-source query is taken (0xC000000D).
+  // No version of the private-source query is taken: the version the
+  // system knows is refused too, with 0xC0000002.
   kStandinFaultSources = 2,
   // No version of the ranges query is taken (0xC000000D).
   kStandinFaultRanges = 4,

@@ -393,11 +393,17 @@ TEST(PfnstatLive, FailuresNameTheStepAndNothingElse) {
   // under such a limit.
   const std::string limited = "ulimit -v 600000 && ";
   if (Shell(limited + kStat + "--help").status == 0) {
-    EXPECT_EQ(Shell(limited + "LD_LIBRARY_PATH=" + kBuild + "/standins/boundless " + kStat +
-                    "--live")
-                  .err,
-              line + "out of memory\n");
+    EXPECT_EQ(
+        Shell(limited + "LD_LIBRARY_PATH=" + kBuild + "/standins/boundless " + kStat + "--live")
+            .err,
+        line + "out of memory\n");
   }
+  // Pages in no layout pfnstat knows.
+  EXPECT_EQ(
+      Shell("env -u LD_LIBRARY_PATH PFNDB_STANDIN_FAULTS=1 " + kBuild + "/pfnstat64 --live").err,
+      line +
+          "the page-frame query answered in no layout pfnstat knows (run it with PFNDB_TRACE=1 "
+          "and report the lines)\n");
   // A dump that cannot be read fails first, as without --live.
   EXPECT_EQ(Shell(kStat + "/nonexistent/a --live").err,
             "pfnstat: cannot open /nonexistent/a: No such file or directory\n");

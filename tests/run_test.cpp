@@ -110,6 +110,27 @@ TEST(PfndbProgram, EachFormatOnEachWindows) {
       }
       EXPECT_EQ(result.status, 0) << name << windows[w];
       EXPECT_EQ(CountLines(traced.out), queries[w]) << traced.out;
+      // 11 24H2: version 1 ranges refused, version 2's header 8 bytes
+      // longer; the processes, then the 93,854 pages in two slices of
+      // 65,536 entries' room (24 bytes each after 0xC0).
+      if (program == 1 && w == 4) {
+        EXPECT_EQ(traced.out,
+                  "trace: class 0, length 64: status 00000000, returned 64\n"
+                  "trace: class 79, sub-class 17, size probe, length 16: status c0000023, "
+                  "returned 80\n"
+                  "trace: class 79, sub-class 17, version 1, length 80: status c000000d, "
+                  "returned 72\n"
+                  "trace: class 79, sub-class 17, version 2, length 88: status 00000000, "
+                  "returned 80\n"
+                  "trace: class 79, sub-class 8, version 8, length 112: status c0000023, "
+                  "returned 3376\n"
+                  "trace: class 79, sub-class 8, version 8, length 3376: status 00000000, "
+                  "returned 3376\n"
+                  "trace: class 79, sub-class 6, entries at 0xc0, length 1573056: status "
+                  "00000000, returned 1573056\n"
+                  "trace: class 79, sub-class 6, entries at 0xc0, length 1573056: status "
+                  "00000000, returned 679824\n");
+      }
       dumps[program][w] = result.out;
     }
   }
@@ -141,6 +162,20 @@ TEST(PfndbProgram, EachFormatOnEachWindows) {
   }
   EXPECT_EQ(lines, CountLines(dumps[0][0]));
   EXPECT_EQ(clientLines, 31u);
+}
+
+// A slice in no known layout ends pfndb64's dump as a refused request
+// does: the processes printed, no table header, the step's summary, 255.
+TEST(PfndbProgram, ASliceInNoKnownLayoutEndsTheDump) {
+  const Result result =
+      RunShell("env -u LD_LIBRARY_PATH PFNDB_STANDIN_FAULTS=1 " + kBuild + "/pfndb64 -p");
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.out.find("Address "), std::string::npos);
+  const std::string end =
+      "size 5e\npage-frame entries come back in no layout this program knows\n"
+      "SetUp Pfn Database failed ...\n";
+  ASSERT_GT(result.out.size(), end.size());
+  EXPECT_EQ(result.out.substr(result.out.size() - end.size()), end);
 }
 
 TEST(PfndbProgram, ModesAndExitStatus) {
