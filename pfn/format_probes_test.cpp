@@ -215,6 +215,19 @@ TEST(FormatProbes, SlicesOfAnySizePrintTheOneRequest) {
       EXPECT_EQ(asked, (300 + pages - 1) / pages) << windows << " " << pages;
       ASSERT_EQ(capture.Take(), whole) << windows << " " << pages;
     }
+    // A refused privilege is no layout's doing: the one request (the
+    // 64-bit program's short request first) tells the status.
+    {
+      NativeService refusingAll = {RefusingLaterSlices, &kConsoleMessages, nullptr, 0};
+      g_slicesAnswered = 0;
+      ConsoleCapture capture;
+      PfnRequest* request = nullptr;
+      EXPECT_EQ(SetUpPfnDatabase(&refusingAll, steps.requestSize, steps.ranges, &request), -1);
+      EXPECT_EQ(request, nullptr);
+      EXPECT_EQ(capture.Take(),
+                "NativeQuerySuperFecthInformation failed c0000022\n"
+                "NativeQuerySuperFecthInformation get pfn database failed\n");
+    }
     // A slice refused after the first: the request's failure lines, and
     // every later call fails alike.
     NativeService refusing = {RefusingLaterSlices, &kConsoleMessages, nullptr, 0};

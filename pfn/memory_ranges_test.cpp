@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "native/heap.h"
@@ -207,4 +208,47 @@ TEST(RangeWalk, ANonPositiveCountVisitsNothing) {
   std::vector<uint8_t> negative = RangesAnswer(-3, {{1, 2}});
   EXPECT_TRUE(Walk(reinterpret_cast<const MemoryRangeInfo*>(none.data())).empty());
   EXPECT_TRUE(Walk(reinterpret_cast<const MemoryRangeInfo*>(negative.data())).empty());
+}
+
+// Version 1 refused (either way a system refuses a version): version 2,
+// whose ranges follow a 12-byte header here, in a block as large as it
+// says it needs; when it is refused too, the first refusal is told.
+TEST(GetMemoryRanges, Version2WhenVersion1IsRefused) {
+  std::vector<uint8_t> v2(28, 0);
+  const uint32_t words[] = {2, 0, 2, 0, 4, 5, 2};  // version, flags, count, two ranges
+  memcpy(v2.data(), words, sizeof(words));
+  const struct {
+    QueryStatus refusal;
+    uint32_t probed;    // the size the probe reports, version 1's
+    bool askedForMore;  // version 2 first answers that it needs more room
+    QueryStatus second;
+    const char* out;
+  } cases[] = {
+      {static_cast<QueryStatus>(0xC0000004u), 24, false, 0, ""},
+      {static_cast<QueryStatus>(0xC000000Du), 16, true, 0, ""},
+      {static_cast<QueryStatus>(0xC0000004u), 24, false, static_cast<QueryStatus>(0xC000000Du),
+       "NativeQuerySuperFecthInformation failed c0000004\n"},
+  };
+  for (const auto& c : cases) {
+    ScriptedService service;
+    ConsoleCapture capture;
+    service.AnswerHighestPage(9);
+    service.AnswerStatus(kTooSmall, c.probed);
+    service.AnswerStatus(c.refusal, c.probed);
+    if (c.askedForMore) service.AnswerStatus(kTooSmall, 28);
+    service.AnswerBytes(c.second, 28, v2);
+    Fetched fetched;
+    Fetch(&fetched);
+    EXPECT_EQ(capture.Take(),
+              "NativeQuerySuperFecthInformation failed c0000023\n" + std::string(c.out));
+    EXPECT_EQ(service.unanswered(), 0u);
+    if (c.second != 0) {
+      EXPECT_EQ(fetched.result, -1);
+      continue;
+    }
+    ASSERT_EQ(fetched.result, 0);
+    EXPECT_EQ(Walk(fetched.ranges), (std::vector<std::pair<uint32_t, uint32_t>>{{0, 4}, {5, 2}}));
+    EXPECT_EQ(service.calls().back().dataFirstWord, 2u);
+    EXPECT_GE(service.calls().back().dataLength, 28u);
+  }
 }
